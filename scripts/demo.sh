@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The caller's loop on the scripted platform: read the tree, press a button by its ref, wait for
+# the interface to settle, read the tree again. The scene persists, so the second snapshot shows
+# what the press changed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" --target uiglean-scripted >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp tests/data/demo.json "$work/scene.json"
+export UIGLEAN_SCENE="$work/scene.json"
+bin=build/bin/uiglean-scripted
+
+run() { echo "\$ uiglean $*"; "$bin" "$@"; echo; echo "(exit $?)"; }
+run tree
+# The Save button: the first node whose title is "Save".
+ref=$("$bin" tree | python3 -c 'import json,sys
+def walk(n):
+    if n.get("title") == "Save": print(n["ref"]); sys.exit()
+    for c in n["children"]: walk(c)
+for w in json.load(sys.stdin)["windows"]: walk(w)')
+run press "$ref"
+run settle
+run tree
+run setvalue w0.1 "eggs and bread"
+run tree
+if [ -x build/bin/brindlehq-cloudkit ] && [ -f cloudkit/demo.sh ]; then bash cloudkit/demo.sh; fi

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12 (run as root, or with sudo available).
+set -euo pipefail
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git python3
+  googletest libgtest-dev libgmock-dev nlohmann-json3-dev
+  libsqlite3-dev sqlite3 libpq-dev postgresql
+  libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
+  imagemagick fonts-dejavu-core time
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the build's packages, builds everything twice (release and ASan+UBSan) and runs the
+# whole suite on both builds. Servers the tests need (PostgreSQL) are started by the tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+for preset in default asan; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset: test"
+  ctest --preset "$preset" -j "$jobs"
+done

@@ -1,0 +1,24 @@
+// Finding a running application by what a caller typed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "uiglean/ax/platform.h"
+
+namespace uiglean {
+
+// The front poll of "activate": this many looks, each after one pause.
+inline constexpr int ACTIVATE_POLLS = 20;
+inline constexpr std::uint32_t ACTIVATE_POLL_MICROS = 100000;
+
+// The first of `apps` whose bundle identifier equals the query ignoring case; else the first
+// whose name equals it; else the first whose name contains it.
+std::optional<RunningApp> runningAppMatching(const std::vector<RunningApp>& apps,
+                                             const std::string& query);
+// The same over the system's running applications.
+std::optional<RunningApp> runningAppMatching(const std::string& query);
+
+}  // namespace uiglean

@@ -1,0 +1,253 @@
+// The platform layer: every operation that uiglean asks of the operating system.
+//
+// The subsystem code calls only these free functions. Exactly one implementation is linked into
+// each binary (uiglean/platform/scripted, uiglean/platform/linux, uiglean/platform/macos); the
+// code above this header never asks which one it runs on.
+//
+// Values mirror the kinds the accessibility API hands out; elements, observers, images and bitmaps
+// are opaque handles whose contents each implementation defines for itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace uiglean {
+
+// ---------------------------------------------------------------------------------------------
+// Handles. Each implementation defines the Impl structs; a default-constructed handle is null.
+
+struct ElementImpl;
+struct ObserverImpl;
+struct ImageImpl;
+struct BitmapImpl;
+
+struct Element {
+  std::shared_ptr<ElementImpl> impl;
+  explicit operator bool() const { return impl != nullptr; }
+};
+
+struct Observer {
+  std::shared_ptr<ObserverImpl> impl;
+  explicit operator bool() const { return impl != nullptr; }
+};
+
+struct Image {
+  std::shared_ptr<ImageImpl> impl;
+  explicit operator bool() const { return impl != nullptr; }
+};
+
+struct Bitmap {
+  std::shared_ptr<BitmapImpl> impl;
+  explicit operator bool() const { return impl != nullptr; }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Values.
+
+struct Point {
+  double x = 0, y = 0;
+};
+struct Size {
+  double width = 0, height = 0;
+};
+struct Rect {
+  double x = 0, y = 0, width = 0, height = 0;
+};
+struct Range {
+  std::int64_t location = 0, length = 0;
+};
+
+// A platform number. Booleans are numbers too; isBool remembers that the platform handed out a
+// boolean. isInteger is true when the platform holds the number as an integer type.
+struct Number {
+  double value = 0;
+  bool isBool = false;
+  bool isInteger = false;
+};
+
+// A value of a kind the tool never interprets (a date, a URL, ...), described for diagnostics.
+struct OtherValue {
+  std::string description;
+};
+
+using ElementList = std::vector<Element>;
+
+// No value at all (an attribute copy that succeeded but yielded nothing).
+struct NoValue {};
+
+using Value = std::variant<NoValue, std::string, Number, Point, Size, Range, Element, ElementList,
+                           OtherValue>;
+
+// Status codes of the accessibility API that the tool and its platform layers use.
+namespace axerr {
+inline constexpr std::int32_t success = 0;
+inline constexpr std::int32_t failure = -25200;
+inline constexpr std::int32_t illegalArgument = -25201;
+inline constexpr std::int32_t invalidElement = -25202;
+inline constexpr std::int32_t invalidObserver = -25203;
+inline constexpr std::int32_t cannotComplete = -25204;
+inline constexpr std::int32_t attributeUnsupported = -25205;
+inline constexpr std::int32_t actionUnsupported = -25206;
+inline constexpr std::int32_t notificationUnsupported = -25207;
+inline constexpr std::int32_t notImplemented = -25208;
+inline constexpr std::int32_t noValue = -25212;
+}  // namespace axerr
+
+struct CopyResult {
+  std::int32_t status = axerr::failure;
+  Value value;
+};
+
+struct ActionNamesResult {
+  std::int32_t status = axerr::failure;
+  // Absent when the platform's answer is not a list of strings.
+  std::optional<std::vector<std::string>> names;
+};
+
+struct WindowNumberResult {
+  std::int32_t status = axerr::failure;
+  std::uint32_t windowNumber = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Start-up. Called first thing in main, before anything else happens; an implementation that
+// cannot start (for example a scene that does not load) ends the process itself.
+void platformStart();
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility.
+
+bool axIsProcessTrusted();
+Element axCreateApplication(std::int32_t pid);
+void axSetMessagingTimeout(const Element& element, float seconds);
+CopyResult axCopyAttributeValue(const Element& element, const std::string& attribute);
+ActionNamesResult axCopyActionNames(const Element& element);
+std::int32_t axPerformAction(const Element& element, const std::string& action);
+std::int32_t axSetAttributeValue(const Element& element, const std::string& attribute,
+                                 const Value& value);
+// A range value that axSetAttributeValue accepts, or nothing.
+std::optional<Value> axCreateRangeValue(std::int64_t location, std::int64_t length);
+WindowNumberResult axGetWindowNumber(const Element& window);
+bool isSecureEventInputEnabled();
+
+// Observers and the run loop. The callback runs only inside runLoopRunInMode, on the calling
+// thread.
+using ObserverCallback = void (*)(const Observer& observer, const Element& element,
+                                  const std::string& notification, void* context);
+struct ObserverCreateResult {
+  std::int32_t status = axerr::failure;
+  Observer observer;
+};
+ObserverCreateResult axObserverCreate(std::int32_t pid, ObserverCallback callback);
+std::int32_t axObserverAddNotification(const Observer& observer, const Element& element,
+                                       const std::string& notification, void* context);
+// Adds the observer's run-loop source to the current thread's run loop in the default mode.
+void addObserverToRunLoop(const Observer& observer);
+// Runs the current run loop in the default mode for at most `seconds`; with
+// returnAfterSourceHandled it returns as soon as one source was handled. Returns the platform's
+// reason code (1 finished, 2 stopped, 3 timed out, 4 handled a source).
+std::int32_t runLoopRunInMode(double seconds, bool returnAfterSourceHandled);
+
+// ---------------------------------------------------------------------------------------------
+// Workspace: running applications, activation and launching.
+
+struct RunningApp {
+  std::int32_t pid = 0;
+  std::optional<std::string> localizedName;
+  std::optional<std::string> bundleIdentifier;
+  std::int64_t activationPolicy = 0;  // 0 regular, 1 accessory, 2 background
+  bool hidden = false;
+};
+
+inline constexpr std::uint32_t activateAllWindows = 1;
+inline constexpr std::uint32_t activateIgnoringOtherApps = 2;
+
+std::optional<RunningApp> frontmostApplication();
+std::vector<RunningApp> runningApplications();
+// Asks the application to activate; the platform's flag is returned and callers may ignore it.
+bool activateApplication(const RunningApp& app, std::uint32_t options);
+// The path of the installed application with that bundle identifier, or nothing.
+std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleId);
+bool fileExistsAtPath(const std::string& path);
+// Starts launching the application at `path` without waiting for it.
+void openApplicationAtURL(const std::string& path, bool activates);
+
+// ---------------------------------------------------------------------------------------------
+// The C library.
+
+std::int32_t processId();
+void sleepMicros(std::uint32_t micros);
+// Seconds since an arbitrary epoch, with sub-millisecond resolution.
+double currentTime();
+
+// ---------------------------------------------------------------------------------------------
+// Window server.
+
+// A property-list value as the window server hands it out. Integers and reals stay distinct.
+struct PlistValue;
+using PlistDict = std::vector<std::pair<std::string, PlistValue>>;
+using PlistArray = std::vector<PlistValue>;
+struct PlistValue {
+  std::variant<std::monostate, bool, std::int64_t, double, std::string, PlistDict, PlistArray> v;
+};
+// The entry for `key` in a dictionary value, or nullptr when the value is not a dictionary or
+// has no such key.
+const PlistValue* plistLookup(const PlistValue& dict, const std::string& key);
+
+inline constexpr std::uint32_t windowListOptionAll = 0;
+inline constexpr std::uint32_t windowListExcludeDesktopElements = 16;
+inline constexpr std::uint32_t nullWindowId = 0;
+
+// The first identifiers of the active display list, at most `capacity` of them.
+std::vector<std::uint32_t> activeDisplayList(std::uint32_t capacity);
+std::uint32_t mainDisplayId();
+Rect displayBounds(std::uint32_t displayId);
+// The window list, front to back: normally an array of dictionaries; any other value (or none)
+// is what the platform answered.
+PlistValue windowListCopyWindowInfo(std::uint32_t options, std::uint32_t relativeToWindow);
+bool preflightScreenCaptureAccess();
+
+// ---------------------------------------------------------------------------------------------
+// Images and text recognition.
+
+// The image at `path`, or a null handle when it cannot be read or decoded.
+Image loadImage(const std::string& path);
+// The image's bitmap, or a null handle.
+Bitmap imageBitmap(const Image& image);
+std::int64_t bitmapWidth(const Bitmap& bitmap);
+std::int64_t bitmapHeight(const Bitmap& bitmap);
+
+struct TextRecognitionRequest {
+  std::int64_t recognitionLevel = 0;  // 0 accurate, 1 fast
+  bool usesLanguageCorrection = true;
+  float minimumTextHeight = 0;  // fraction of the image height
+  std::vector<std::string> recognitionLanguages;
+};
+
+struct RecognizedText {
+  std::string text;
+  float confidence = 0;
+};
+
+struct TextObservation {
+  // Normalised to the image size, origin at the bottom left.
+  Rect boundingBox;
+  // Ranked, best first; may be empty.
+  std::vector<RecognizedText> candidates;
+};
+
+struct TextRecognitionResult {
+  // The platform's description of the error, when performing the request failed.
+  std::optional<std::string> error;
+  std::vector<TextObservation> observations;
+};
+
+TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
+                                             const TextRecognitionRequest& request);
+
+}  // namespace uiglean

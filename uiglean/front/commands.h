@@ -1,0 +1,30 @@
+// The subcommand bodies. Each reads the command line from `args` and ends the process in emit or
+// fail; none returns.
+#pragma once
+
+#include <string>
+
+#include "uiglean/ax/readers.h"
+
+namespace uiglean {
+
+[[noreturn]] void cmdTree();
+// "press", "focus", "reveal" and "altui": one body, differing only in what is done.
+[[noreturn]] void cmdElementAction(const std::string& word);
+[[noreturn]] void cmdSetValue();
+[[noreturn]] void cmdSettle();
+[[noreturn]] void cmdMenus();
+[[noreturn]] void cmdMenuClick();
+[[noreturn]] void cmdActivate();
+[[noreturn]] void cmdWindows();
+[[noreturn]] void cmdFocusWindow();
+[[noreturn]] void cmdOcr();
+[[noreturn]] void cmdWorld();
+
+// The frontmost application, or fail with "no frontmost app" (status 3).
+FrontApp requireFrontmostApp();
+
+// Start-up and dispatch; `arguments` is the command line without the program name.
+[[noreturn]] void runUiglean(std::vector<std::string> arguments);
+
+}  // namespace uiglean

@@ -1,0 +1,29 @@
+// Process-wide limits and per-run state. All are set once by startGlobals() at the start of
+// every run, before anything else happens.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace uiglean {
+
+extern std::int64_t MAX_DEPTH;
+extern std::int64_t MAX_CHILDREN;
+extern std::int64_t MAX_WINDOWS;
+extern std::int64_t MAX_NODES;
+extern std::int64_t nodeCount;
+extern std::unordered_set<std::string> INTERESTING_ACTIONS;
+extern double lastEventAt;
+extern std::vector<std::string> seenEvents;
+extern bool sawSheet;
+extern std::vector<std::string> SETTLE_NOTIFICATIONS;
+extern std::vector<std::string> args;
+extern std::string subcommand;
+
+// Sets every global to its start value, in declaration order; `arguments` is the command line
+// without the program name.
+void startGlobals(std::vector<std::string> arguments);
+
+}  // namespace uiglean

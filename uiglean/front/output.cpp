@@ -1,0 +1,53 @@
+#include "uiglean/front/output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace uiglean {
+
+void writeJson(JsonWriter& w, const OkPayload& p) {
+  w.beginObject();
+  field(w, "ok", p.ok);
+  field(w, "error", p.error);
+  w.endObject();
+}
+
+namespace {
+
+void writeAll(int fd, const std::string& bytes) {
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+void fail(const std::string& message, std::int32_t code) {
+  std::fflush(stdout);
+  writeAll(2, "uiglean: " + sanitizeUtf8(message) + "\n");
+  std::exit(code);
+}
+
+void emitEncoded(const std::function<std::string()>& encoder) {
+  std::string bytes;
+  try {
+    bytes = encoder();
+  } catch (const EncodeError&) {
+    fail("encode failed", 4);
+  }
+  writeAll(1, bytes);
+  std::exit(0);
+}
+
+}  // namespace uiglean

@@ -1,0 +1,40 @@
+// The two ways every run ends: emit (a result record on standard output, status 0) and fail
+// (one "uiglean: " line on standard error, a non-zero status).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "uiglean/front/json.h"
+
+namespace uiglean {
+
+struct OkPayload {
+  bool ok = true;
+  std::optional<std::string> error;
+};
+void writeJson(JsonWriter& w, const OkPayload& p);
+
+// Encodes a record; throws EncodeError when it cannot be encoded.
+template <class R>
+std::string encode(const R& record) {
+  JsonWriter w;
+  writeJson(w, record);
+  return std::move(w.out);
+}
+
+[[noreturn]] void fail(const std::string& message, std::int32_t code);
+// Writes the encoded bytes and exits 0, or fails with "encode failed" when encoding throws.
+[[noreturn]] void emitEncoded(const std::function<std::string()>& encoder);
+
+template <class R>
+[[noreturn]] void emit(const R& record) {
+  emitEncoded([&] { return encode(record); });
+}
+
+inline OkPayload okResult() { return OkPayload{true, std::nullopt}; }
+inline OkPayload errorResult(std::string message) { return OkPayload{false, std::move(message)}; }
+
+}  // namespace uiglean

@@ -1,0 +1,18 @@
+// Number parsing shared by the subcommands.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace uiglean {
+
+// A decimal integer: an optional "+" or "-", then one or more ASCII digits and nothing else,
+// within the signed 64-bit range.
+std::optional<std::int64_t> parseInt64(std::string_view s);
+
+// A floating-point number that is the whole text (optional sign, decimal or exponent form, inf
+// and nan); nothing for any other text, blanks included.
+std::optional<double> parseDouble(std::string_view s);
+
+}  // namespace uiglean

@@ -1,0 +1,770 @@
+#include "uiglean/platform/scripted/scene.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace uiglean {
+
+SValue* ElementImpl::find(const std::string& attr) {
+  for (auto& [k, v] : attrs) {
+    if (k == attr) return &v;
+  }
+  return nullptr;
+}
+
+namespace {
+
+[[noreturn]] void bad(const std::string& where, const std::string& what) {
+  throw SceneError((where.empty() ? std::string("/") : where) + ": " + what);
+}
+
+std::string at(const std::string& where, const std::string& key) {
+  std::string escaped;
+  for (char c : key) {
+    if (c == '~') {
+      escaped += "~0";
+    } else if (c == '/') {
+      escaped += "~1";
+    } else {
+      escaped += c;
+    }
+  }
+  return where + "/" + escaped;
+}
+std::string at(const std::string& where, std::size_t i) { return where + "/" + std::to_string(i); }
+
+bool getBool(const json& j, const std::string& where) {
+  if (!j.is_boolean()) bad(where, "expected true or false");
+  return j.get<bool>();
+}
+
+std::int64_t getInt(const json& j, const std::string& where) {
+  if (j.is_number_integer() || j.is_number_unsigned()) {
+    if (j.is_number_unsigned() && j.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+      bad(where, "integer out of range");
+    }
+    return j.get<std::int64_t>();
+  }
+  bad(where, "expected an integer");
+}
+
+std::int32_t getInt32(const json& j, const std::string& where) {
+  std::int64_t v = getInt(j, where);
+  if (v < INT32_MIN || v > INT32_MAX) bad(where, "integer out of 32-bit range");
+  return static_cast<std::int32_t>(v);
+}
+
+std::uint32_t getUint32(const json& j, const std::string& where) {
+  std::int64_t v = getInt(j, where);
+  if (v < 0 || v > UINT32_MAX) bad(where, "expected an unsigned 32-bit integer");
+  return static_cast<std::uint32_t>(v);
+}
+
+double getNumber(const json& j, const std::string& where) {
+  if (!j.is_number()) bad(where, "expected a number");
+  return j.get<double>();
+}
+
+std::string getString(const json& j, const std::string& where) {
+  if (!j.is_string()) bad(where, "expected a string");
+  return j.get<std::string>();
+}
+
+const json& getObject(const json& j, const std::string& where) {
+  if (!j.is_object()) bad(where, "expected an object");
+  return j;
+}
+
+const json& getArray(const json& j, const std::string& where) {
+  if (!j.is_array()) bad(where, "expected a list");
+  return j;
+}
+
+std::vector<std::string> getStrings(const json& j, const std::string& where) {
+  std::vector<std::string> out;
+  getArray(j, where);
+  for (std::size_t i = 0; i < j.size(); ++i) out.push_back(getString(j[i], at(where, i)));
+  return out;
+}
+
+std::map<std::string, std::int32_t> getCodes(const json& j, const std::string& where) {
+  std::map<std::string, std::int32_t> out;
+  getObject(j, where);
+  for (auto it = j.begin(); it != j.end(); ++it) out[it.key()] = getInt32(it.value(), at(where, it.key()));
+  return out;
+}
+
+std::array<double, 2> getPair(const json& j, const std::string& where) {
+  if (!j.is_array() || j.size() != 2) bad(where, "expected a list of two numbers");
+  return {getNumber(j[0], at(where, 0)), getNumber(j[1], at(where, 1))};
+}
+
+Rect getRect(const json& j, const std::string& where) {
+  if (!j.is_array() || j.size() != 4) bad(where, "expected [x, y, width, height]");
+  return {getNumber(j[0], at(where, 0)), getNumber(j[1], at(where, 1)),
+          getNumber(j[2], at(where, 2)), getNumber(j[3], at(where, 3))};
+}
+
+bool isValueWrapper(const json& j) {
+  if (!j.is_object() || j.size() != 1) return false;
+  const std::string& k = j.begin().key();
+  return k == "point" || k == "size" || k == "range" || k == "other" || k == "element";
+}
+
+SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
+                         const std::string& path);
+
+// An element list entry: an Element object or {"element": ...}. Returns the element and whether
+// it is defined here.
+std::pair<SElementPtr, bool> parseElementRef(Scene& scene, const json& ref, const std::string& where,
+                                             const std::string& path) {
+  if (ref.is_string()) {
+    SElementPtr placeholder = std::make_shared<SElement>();
+    placeholder->id = ref.get<std::string>();
+    return {placeholder, false};  // resolved once the whole scene is read
+  }
+  if (ref.is_object()) return {parseElement(scene, ref, where, path), true};
+  bad(where, "expected an element id or an element");
+}
+
+PlistValue toPlist(const json& j) {
+  PlistValue v;
+  if (j.is_boolean()) {
+    v.v = j.get<bool>();
+  } else if (j.is_number_integer() || j.is_number_unsigned()) {
+    v.v = j.get<std::int64_t>();
+  } else if (j.is_number_float()) {
+    v.v = j.get<double>();
+  } else if (j.is_string()) {
+    v.v = j.get<std::string>();
+  } else if (j.is_object()) {
+    PlistDict d;
+    for (auto it = j.begin(); it != j.end(); ++it) d.emplace_back(it.key(), toPlist(it.value()));
+    v.v = std::move(d);
+  } else if (j.is_array()) {
+    PlistArray a;
+    for (const auto& e : j) a.push_back(toPlist(e));
+    v.v = std::move(a);
+  }
+  return v;
+}
+
+Effect parseEffect(Scene& scene, const json& j, const std::string& where, const std::string& owner) {
+  if (!j.is_object() || j.size() != 1) bad(where, "expected an effect object with one key");
+  const std::string& kind = j.begin().key();
+  const json& body = j.begin().value();
+  std::string w = at(where, kind);
+  Effect e;
+  if (kind == "setAttr" || kind == "removeAttr") {
+    getObject(body, w);
+    e.kind = kind == "setAttr" ? Effect::Kind::SetAttr : Effect::Kind::RemoveAttr;
+    if (!body.contains("element")) bad(w, "missing \"element\"");
+    if (!body.contains("attr")) bad(w, "missing \"attr\"");
+    e.elementId = getString(body["element"], at(w, "element"));
+    e.attr = getString(body["attr"], at(w, "attr"));
+    if (e.kind == Effect::Kind::SetAttr) {
+      if (!body.contains("value")) bad(w, "missing \"value\"");
+      e.value = parseValue(scene, body["value"], at(w, "value"), e.elementId + "/" + e.attr);
+    }
+    for (auto it = body.begin(); it != body.end(); ++it) {
+      if (it.key() != "element" && it.key() != "attr" && it.key() != "value") {
+        bad(at(w, it.key()), "unknown key");
+      }
+    }
+  } else if (kind == "notify") {
+    getObject(body, w);
+    e.kind = Effect::Kind::Notify;
+    if (!body.contains("name")) bad(w, "missing \"name\"");
+    e.name = getString(body["name"], at(w, "name"));
+    if (body.contains("afterMs")) e.afterMs = getNumber(body["afterMs"], at(w, "afterMs"));
+  } else if (kind == "frontmost") {
+    e.kind = Effect::Kind::Frontmost;
+    if (!body.is_null()) e.pid = getInt32(body, w);
+  } else {
+    bad(w, "unknown effect");
+  }
+  (void)owner;
+  return e;
+}
+
+SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
+                         const std::string& path) {
+  getObject(j, where);
+  auto e = std::make_shared<SElement>();
+  if (j.contains("id")) {
+    e->id = getString(j["id"], at(where, "id"));
+    if (e->id.empty()) bad(at(where, "id"), "an id must not be empty");
+    if (scene.byId.count(e->id) != 0) bad(at(where, "id"), "duplicate id \"" + e->id + "\"");
+    scene.byId[e->id] = e;
+  }
+  e->name = e->id.empty() ? path : e->id;
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& k = it.key();
+    std::string w = at(where, k);
+    const json& v = it.value();
+    if (k.rfind("AX", 0) == 0) {
+      e->attrs.emplace_back(k, parseValue(scene, v, w, e->name + "/" + k));
+    } else if (k == "id") {
+    } else if (k == "errors") {
+      e->errors = getCodes(v, w);
+    } else if (k == "actions") {
+      e->actions = getStrings(v, w);
+    } else if (k == "actionNamesError") {
+      e->actionNamesError = getInt32(v, w);
+    } else if (k == "perform") {
+      e->perform = getCodes(v, w);
+    } else if (k == "settable") {
+      e->settable = getStrings(v, w);
+    } else if (k == "set") {
+      e->set = getCodes(v, w);
+    } else if (k == "windowNumber") {
+      e->windowNumber = getInt(v, w);
+    } else if (k == "on") {
+      getObject(v, w);
+      for (auto oit = v.begin(); oit != v.end(); ++oit) {
+        std::string ow = at(w, oit.key());
+        getArray(oit.value(), ow);
+        std::vector<Effect> effects;
+        for (std::size_t i = 0; i < oit.value().size(); ++i) {
+          effects.push_back(parseEffect(scene, oit.value()[i], at(ow, i), e->name));
+        }
+        e->on.emplace_back(oit.key(), std::move(effects));
+      }
+    } else {
+      bad(w, "unknown element key (attributes start with \"AX\")");
+    }
+  }
+  return e;
+}
+
+SApp parseApp(Scene& scene, const json& j, const std::string& where) {
+  getObject(j, where);
+  SApp app;
+  if (!j.contains("pid")) bad(where, "missing \"pid\"");
+  app.pid = getInt32(j["pid"], at(where, "pid"));
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& k = it.key();
+    std::string w = at(where, k);
+    if (k == "pid") {
+    } else if (k == "name") {
+      app.name = getString(it.value(), w);
+    } else if (k == "bundleId") {
+      app.bundleId = getString(it.value(), w);
+    } else if (k == "policy") {
+      app.policy = getInt(it.value(), w);
+    } else if (k == "hidden") {
+      app.hidden = getBool(it.value(), w);
+    } else if (k == "activates") {
+      app.activates = getBool(it.value(), w);
+    } else if (k == "activateDelayMs") {
+      app.activateDelayMs = getNumber(it.value(), w);
+    } else if (k == "element") {
+    } else {
+      bad(w, "unknown app key");
+    }
+  }
+  std::string path = "pid:" + std::to_string(app.pid);
+  if (j.contains("element")) {
+    app.element = parseElement(scene, j["element"], at(where, "element"), path);
+  } else {
+    app.element = std::make_shared<SElement>();
+    app.element->name = path;
+  }
+  return app;
+}
+
+SImage parseImage(const json& j, const std::string& where) {
+  getObject(j, where);
+  SImage img;
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& k = it.key();
+    std::string w = at(where, k);
+    if (k == "w") {
+      img.w = getInt(it.value(), w);
+    } else if (k == "h") {
+      img.h = getInt(it.value(), w);
+    } else if (k == "noBitmap") {
+      img.noBitmap = getBool(it.value(), w);
+    } else if (k == "error") {
+      img.error = getString(it.value(), w);
+    } else if (k == "observations") {
+      getArray(it.value(), w);
+      for (std::size_t i = 0; i < it.value().size(); ++i) {
+        const json& o = it.value()[i];
+        std::string ow = at(w, i);
+        getObject(o, ow);
+        TextObservation obs;
+        if (o.contains("box")) obs.boundingBox = getRect(o["box"], at(ow, "box"));
+        if (o.contains("candidates")) {
+          const json& cs = getArray(o["candidates"], at(ow, "candidates"));
+          for (std::size_t c = 0; c < cs.size(); ++c) {
+            std::string cw = at(at(ow, "candidates"), c);
+            getObject(cs[c], cw);
+            RecognizedText t;
+            if (cs[c].contains("text")) t.text = getString(cs[c]["text"], at(cw, "text"));
+            if (cs[c].contains("conf")) {
+              t.confidence = static_cast<float>(getNumber(cs[c]["conf"], at(cw, "conf")));
+            }
+            obs.candidates.push_back(std::move(t));
+          }
+        }
+        img.observations.push_back(std::move(obs));
+      }
+    } else {
+      bad(w, "unknown image key");
+    }
+  }
+  return img;
+}
+
+SNotification parseNotification(const json& j, const std::string& where) {
+  getObject(j, where);
+  SNotification n;
+  if (!j.contains("name")) bad(where, "missing \"name\"");
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& k = it.key();
+    std::string w = at(where, k);
+    if (k == "name") {
+      n.name = getString(it.value(), w);
+    } else if (k == "atMs") {
+      n.atMs = getNumber(it.value(), w);
+    } else if (k == "everyMs") {
+      n.everyMs = getNumber(it.value(), w);
+      if (*n.everyMs <= 0) bad(w, "everyMs must be positive");
+    } else if (k == "untilMs") {
+      n.untilMs = getNumber(it.value(), w);
+    } else if (k == "unsupported") {
+      n.unsupported = getBool(it.value(), w);
+    } else {
+      bad(w, "unknown notification key");
+    }
+  }
+  n.nextMs = n.atMs;
+  n.done = n.untilMs && n.atMs > *n.untilMs;
+  return n;
+}
+
+// Replaces the placeholders left by {"element": "ID"} with the elements of those ids.
+void resolveRefs(Scene& scene, SValue& v, const std::string& where) {
+  auto resolve = [&](SElementPtr& e) {
+    if (!e || !e->name.empty()) return;  // a real element
+    auto it = scene.byId.find(e->id);
+    if (it == scene.byId.end()) bad(where, "no element has the id \"" + e->id + "\"");
+    e = it->second;
+  };
+  if (v.kind == SValue::Kind::Element) resolve(v.element);
+  if (v.kind == SValue::Kind::Elements) {
+    for (auto& e : v.elements) resolve(e);
+  }
+}
+
+void resolveElementRefs(Scene& scene, const SElementPtr& e, std::set<const SElement*>& seen) {
+  if (!seen.insert(e.get()).second) return;
+  for (auto& [k, v] : e->attrs) {
+    resolveRefs(scene, v, e->name + "/" + k);
+    if (v.kind == SValue::Kind::Element) resolveElementRefs(scene, v.element, seen);
+    for (auto& c : v.elements) resolveElementRefs(scene, c, seen);
+  }
+  for (auto& [name, effects] : e->on) {
+    for (auto& eff : effects) {
+      std::string where = e->name + "/on/" + name;
+      if ((eff.kind == Effect::Kind::SetAttr || eff.kind == Effect::Kind::RemoveAttr) &&
+          scene.byId.count(eff.elementId) == 0) {
+        bad(where, "no element has the id \"" + eff.elementId + "\"");
+      }
+      resolveRefs(scene, eff.value, where);
+      if (eff.value.kind == SValue::Kind::Element) resolveElementRefs(scene, eff.value.element, seen);
+      for (auto& c : eff.value.elements) resolveElementRefs(scene, c, seen);
+    }
+  }
+}
+
+}  // namespace
+
+SValue parseValue(Scene& scene, const json& j, const std::string& where, const std::string& name) {
+  SValue v;
+  if (j.is_null()) return v;
+  if (j.is_string()) {
+    v.kind = SValue::Kind::String;
+    v.text = j.get<std::string>();
+    return v;
+  }
+  if (j.is_boolean()) {
+    v.kind = SValue::Kind::Bool;
+    v.num = j.get<bool>() ? 1 : 0;
+    return v;
+  }
+  if (j.is_number()) {
+    v.kind = SValue::Kind::Number;
+    v.num = j.get<double>();
+    v.isInteger = !j.is_number_float();
+    return v;
+  }
+  if (j.is_object()) {
+    if (!isValueWrapper(j)) {
+      bad(where, "expected a value: {\"point\"}, {\"size\"}, {\"range\"}, {\"element\"} or {\"other\"}");
+    }
+    const std::string& k = j.begin().key();
+    const json& body = j.begin().value();
+    std::string w = at(where, k);
+    if (k == "point" || k == "size") {
+      auto p = getPair(body, w);
+      v.kind = k == "point" ? SValue::Kind::Point : SValue::Kind::Size;
+      v.a = p[0];
+      v.b = p[1];
+    } else if (k == "range") {
+      if (!body.is_array() || body.size() != 2) bad(w, "expected [location, length]");
+      v.kind = SValue::Kind::Range;
+      v.a = static_cast<double>(getInt(body[0], at(w, 0)));
+      v.b = static_cast<double>(getInt(body[1], at(w, 1)));
+    } else if (k == "element") {
+      v.kind = SValue::Kind::Element;
+      auto [e, defined] = parseElementRef(scene, body, w, name);
+      v.element = e;
+      v.inlineDef = {defined};
+    } else {
+      v.kind = SValue::Kind::Other;
+      v.raw = j;
+    }
+    return v;
+  }
+  // A list: of elements when every entry is an element or an element reference.
+  bool elements = true;
+  for (const auto& entry : j) {
+    if (!entry.is_object() || (isValueWrapper(entry) && entry.begin().key() != "element")) {
+      elements = false;
+      break;
+    }
+  }
+  if (!elements) {
+    v.kind = SValue::Kind::Other;
+    v.raw = j;
+    return v;
+  }
+  v.kind = SValue::Kind::Elements;
+  for (std::size_t i = 0; i < j.size(); ++i) {
+    const json& entry = j[i];
+    std::string w = at(where, i);
+    std::string path = name + "/" + std::to_string(i);
+    if (isValueWrapper(entry)) {
+      auto [e, defined] = parseElementRef(scene, entry.begin().value(), at(w, "element"), path);
+      v.elements.push_back(e);
+      v.inlineDef.push_back(defined);
+    } else {
+      v.elements.push_back(parseElement(scene, entry, w, path));
+      v.inlineDef.push_back(true);
+    }
+  }
+  return v;
+}
+
+Scene parseScene(const std::string& text, const std::string& path) {
+  Scene scene;
+  scene.path = path;
+  json j;
+  try {
+    j = json::parse(text);
+  } catch (const json::parse_error& e) {
+    // e.byte is the offset where parsing stopped; give line and column as well.
+    std::size_t line = 1, col = 1;
+    for (std::size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        col = 1;
+      } else {
+        ++col;
+      }
+    }
+    throw SceneError("invalid JSON at line " + std::to_string(line) + ", column " +
+                     std::to_string(col) + " (byte " + std::to_string(e.byte) + ")");
+  }
+  if (!j.is_object()) bad("", "a scene is a JSON object");
+  scene.original = j;
+  std::set<std::int32_t> pids;
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& k = it.key();
+    const json& v = it.value();
+    std::string w = at("", k);
+    if (k == "trusted") {
+      scene.trusted = getBool(v, w);
+    } else if (k == "secureInput") {
+      scene.secureInput = getBool(v, w);
+    } else if (k == "selfPid") {
+      scene.selfPid = getInt32(v, w);
+    } else if (k == "frontmost") {
+      if (!v.is_null()) scene.frontmost = getInt32(v, w);
+    } else if (k == "apps") {
+      getArray(v, w);
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        SApp app = parseApp(scene, v[i], at(w, i));
+        if (!pids.insert(app.pid).second) bad(at(at(w, i), "pid"), "duplicate pid");
+        scene.apps.push_back(std::move(app));
+      }
+    } else if (k == "installed") {
+      getArray(v, w);
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        std::string iw = at(w, i);
+        const json& o = getObject(v[i], iw);
+        SInstalled inst;
+        if (!o.contains("url")) bad(iw, "missing \"url\"");
+        for (auto oit = o.begin(); oit != o.end(); ++oit) {
+          std::string ow = at(iw, oit.key());
+          if (oit.key() == "url") {
+            inst.url = getString(oit.value(), ow);
+          } else if (oit.key() == "bundleId") {
+            inst.bundleId = getString(oit.value(), ow);
+          } else if (oit.key() == "launches") {
+            inst.launches = parseApp(scene, oit.value(), ow);
+          } else if (oit.key() == "launchDelayMs") {
+            inst.launchDelayMs = getNumber(oit.value(), ow);
+          } else {
+            bad(ow, "unknown key");
+          }
+        }
+        scene.installed.push_back(std::move(inst));
+      }
+    } else if (k == "files") {
+      scene.files = getStrings(v, w);
+    } else if (k == "displays") {
+      getArray(v, w);
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        std::string dw = at(w, i);
+        const json& o = getObject(v[i], dw);
+        if (!o.contains("id") || !o.contains("bounds")) bad(dw, "a display has \"id\" and \"bounds\"");
+        scene.displays.push_back({getUint32(o["id"], at(dw, "id")), getRect(o["bounds"], at(dw, "bounds"))});
+      }
+    } else if (k == "mainDisplay") {
+      scene.mainDisplay = getUint32(v, w);
+    } else if (k == "windowList") {
+      scene.windowList = toPlist(v);
+    } else if (k == "screenCaptureAccess") {
+      scene.screenCaptureAccess = getBool(v, w);
+    } else if (k == "images") {
+      getObject(v, w);
+      for (auto iit = v.begin(); iit != v.end(); ++iit) {
+        scene.images[iit.key()] = parseImage(iit.value(), at(w, iit.key()));
+      }
+    } else if (k == "notifications") {
+      getArray(v, w);
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        scene.notifications.push_back(parseNotification(v[i], at(w, i)));
+      }
+    } else if (k == "observerError") {
+      scene.observerError = getInt32(v, w);
+    } else if (k == "persist") {
+      scene.persist = getBool(v, w);
+    } else {
+      bad(w, "unknown scene key");
+    }
+  }
+  if (!j.contains("windowList")) scene.windowList.v = PlistArray{};
+  if (scene.frontmost && pids.count(*scene.frontmost) == 0) {
+    bad("/frontmost", "no app has the pid " + std::to_string(*scene.frontmost));
+  }
+  std::set<const SElement*> seen;
+  for (auto& app : scene.apps) resolveElementRefs(scene, app.element, seen);
+  for (auto& inst : scene.installed) {
+    if (inst.launches) resolveElementRefs(scene, inst.launches->element, seen);
+  }
+  // Elements reachable only through the id table (defined inside effects) are resolved too.
+  std::vector<SElementPtr> all;
+  for (auto& [id, e] : scene.byId) all.push_back(e);
+  for (auto& e : all) resolveElementRefs(scene, e, seen);
+  return scene;
+}
+
+Scene loadScene(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SceneError("cannot read the file");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw SceneError("cannot read the file");
+  return parseScene(ss.str(), path);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing the scene back.
+
+namespace {
+
+struct Writer {
+  std::set<const SElement*> placed;   // elements that some place defines in line
+  std::set<const SElement*> emitted;  // elements already written out in full
+
+  void collect(const SElementPtr& e, std::set<const SElement*>& visiting) {
+    if (!visiting.insert(e.get()).second) return;
+    for (const auto& [k, v] : e->attrs) collectValue(v, visiting);
+  }
+  void collectValue(const SValue& v, std::set<const SElement*>& visiting) {
+    if (v.kind == SValue::Kind::Element) {
+      if (!v.inlineDef.empty() && v.inlineDef[0]) placed.insert(v.element.get());
+      collect(v.element, visiting);
+    }
+    for (std::size_t i = 0; i < v.elements.size(); ++i) {
+      if (i < v.inlineDef.size() && v.inlineDef[i]) placed.insert(v.elements[i].get());
+      collect(v.elements[i], visiting);
+    }
+  }
+
+  json ref(const SElementPtr& e, bool definedHere) {
+    bool full = !emitted.count(e.get()) && (definedHere || !placed.count(e.get()) || e->id.empty());
+    if (!full) return json{{"element", e->id}};
+    return json{{"element", element(e)}};
+  }
+
+  json value(const SValue& v) {
+    switch (v.kind) {
+      case SValue::Kind::Null: return nullptr;
+      case SValue::Kind::String: return v.text;
+      case SValue::Kind::Bool: return v.num != 0;
+      case SValue::Kind::Number:
+        if (v.isInteger) return static_cast<std::int64_t>(v.num);
+        return v.num;
+      case SValue::Kind::Point: return json{{"point", {v.a, v.b}}};
+      case SValue::Kind::Size: return json{{"size", {v.a, v.b}}};
+      case SValue::Kind::Range:
+        return json{{"range", {static_cast<std::int64_t>(v.a), static_cast<std::int64_t>(v.b)}}};
+      case SValue::Kind::Element:
+        return ref(v.element, !v.inlineDef.empty() && v.inlineDef[0]);
+      case SValue::Kind::Elements: {
+        json list = json::array();
+        for (std::size_t i = 0; i < v.elements.size(); ++i) {
+          json r = ref(v.elements[i], i < v.inlineDef.size() && v.inlineDef[i]);
+          list.push_back(r["element"].is_object() ? r["element"] : r);
+        }
+        return list;
+      }
+      case SValue::Kind::Other: return v.raw;
+    }
+    return nullptr;
+  }
+
+  json effect(const Effect& e) {
+    switch (e.kind) {
+      case Effect::Kind::SetAttr:
+        return json{{"setAttr", {{"element", e.elementId}, {"attr", e.attr}, {"value", value(e.value)}}}};
+      case Effect::Kind::RemoveAttr:
+        return json{{"removeAttr", {{"element", e.elementId}, {"attr", e.attr}}}};
+      case Effect::Kind::Notify:
+        return json{{"notify", {{"name", e.name}, {"afterMs", e.afterMs}}}};
+      case Effect::Kind::Frontmost:
+        return json{{"frontmost", e.pid ? json(*e.pid) : json(nullptr)}};
+    }
+    return nullptr;
+  }
+
+  json element(const SElementPtr& e) {
+    emitted.insert(e.get());
+    json o = json::object();
+    if (!e->id.empty()) o["id"] = e->id;
+    for (const auto& [k, v] : e->attrs) o[k] = value(v);
+    if (!e->errors.empty()) o["errors"] = e->errors;
+    if (e->actions) o["actions"] = *e->actions;
+    if (e->actionNamesError) o["actionNamesError"] = *e->actionNamesError;
+    if (!e->perform.empty()) o["perform"] = e->perform;
+    if (!e->settable.empty()) o["settable"] = e->settable;
+    if (!e->set.empty()) o["set"] = e->set;
+    if (e->windowNumber) o["windowNumber"] = *e->windowNumber;
+    if (!e->on.empty()) {
+      json on = json::object();
+      for (const auto& [name, effects] : e->on) {
+        json list = json::array();
+        for (const auto& eff : effects) list.push_back(effect(eff));
+        on[name] = list;
+      }
+      o["on"] = on;
+    }
+    return o;
+  }
+
+  json app(const SApp& a) {
+    json o = json::object();
+    o["pid"] = a.pid;
+    if (a.name) o["name"] = *a.name;
+    if (a.bundleId) o["bundleId"] = *a.bundleId;
+    if (a.policy != 0) o["policy"] = a.policy;
+    if (a.hidden) o["hidden"] = true;
+    if (!a.activates) o["activates"] = false;
+    if (a.activateDelayMs != 0) o["activateDelayMs"] = a.activateDelayMs;
+    o["element"] = element(a.element);
+    return o;
+  }
+};
+
+}  // namespace
+
+json sceneToJson(const Scene& scene, double nowMs) {
+  json out = scene.original;
+  Writer w;
+  std::set<const SElement*> visiting;
+  for (const auto& a : scene.apps) {
+    w.placed.insert(a.element.get());
+    w.collect(a.element, visiting);
+  }
+  for (const auto& inst : scene.installed) {
+    if (inst.launches) {
+      w.placed.insert(inst.launches->element.get());
+      w.collect(inst.launches->element, visiting);
+    }
+  }
+  json apps = json::array();
+  for (const auto& a : scene.apps) apps.push_back(w.app(a));
+  out["apps"] = apps;
+  if (!scene.installed.empty() || out.contains("installed")) {
+    json installed = json::array();
+    for (const auto& inst : scene.installed) {
+      json o = json::object();
+      if (inst.bundleId) o["bundleId"] = *inst.bundleId;
+      o["url"] = inst.url;
+      if (inst.launches) o["launches"] = w.app(*inst.launches);
+      if (inst.launchDelayMs != 0) o["launchDelayMs"] = inst.launchDelayMs;
+      installed.push_back(o);
+    }
+    out["installed"] = installed;
+  }
+  if (!scene.notifications.empty() || out.contains("notifications")) {
+    json list = json::array();
+    for (const auto& n : scene.notifications) {
+      if (n.done) continue;
+      json o{{"name", n.name}, {"atMs", std::max(0.0, n.nextMs - nowMs)}};
+      if (n.everyMs) o["everyMs"] = *n.everyMs;
+      if (n.untilMs) o["untilMs"] = *n.untilMs - nowMs;
+      if (n.unsupported) o["unsupported"] = true;
+      list.push_back(o);
+    }
+    out["notifications"] = list;
+  }
+  if (scene.frontmost) {
+    out["frontmost"] = *scene.frontmost;
+  } else {
+    out["frontmost"] = nullptr;
+  }
+  return out;
+}
+
+json valueToJournal(const SValue& v) {
+  switch (v.kind) {
+    case SValue::Kind::Null: return nullptr;
+    case SValue::Kind::String: return v.text;
+    case SValue::Kind::Bool: return v.num != 0;
+    case SValue::Kind::Number:
+      if (v.isInteger) return static_cast<std::int64_t>(v.num);
+      return v.num;
+    case SValue::Kind::Point: return json{{"point", {v.a, v.b}}};
+    case SValue::Kind::Size: return json{{"size", {v.a, v.b}}};
+    case SValue::Kind::Range:
+      return json{{"range", {static_cast<std::int64_t>(v.a), static_cast<std::int64_t>(v.b)}}};
+    case SValue::Kind::Element: return json{{"element", v.element->name}};
+    case SValue::Kind::Elements: {
+      json list = json::array();
+      for (const auto& e : v.elements) list.push_back(e->name);
+      return json{{"elements", list}};
+    }
+    case SValue::Kind::Other: return json{{"other", v.raw}};
+  }
+  return nullptr;
+}
+
+}  // namespace uiglean
