@@ -13,7 +13,13 @@ cp tests/data/demo.json "$work/scene.json"
 export UIGLEAN_SCENE="$work/scene.json"
 bin=build/bin/uiglean-scripted
 
-run() { echo "\$ uiglean $*"; "$bin" "$@"; echo; echo "(exit $?)"; }
+run() {
+  echo "\$ uiglean $*"
+  local status=0
+  "$bin" "$@" || status=$?
+  echo
+  echo "(exit $status)"
+}
 run tree
 # The Save button: the first node whose title is "Save".
 ref=$("$bin" tree | python3 -c 'import json,sys

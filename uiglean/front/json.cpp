@@ -54,11 +54,31 @@ std::string sanitizeUtf8(std::string_view s) {
   return out;
 }
 
+namespace {
+
+bool isValidUtf8(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return sanitizeUtf8(s) == s;
+  }
+  return true;
+}
+
+}  // namespace
+
 void appendJsonString(std::string& out, std::string_view raw) {
-  std::string s = sanitizeUtf8(raw);
+  std::string fixed;
+  std::string_view s = raw;
+  if (!isValidUtf8(raw)) {
+    fixed = sanitizeUtf8(raw);
+    s = fixed;
+  }
   out.push_back('"');
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
+  std::size_t run = 0;  // start of the bytes not yet copied
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\' && c != '/') continue;
+    out.append(s.substr(run, i - run));
+    run = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -68,17 +88,15 @@ void appendJsonString(std::string& out, std::string_view raw) {
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          static const char hex[] = "0123456789abcdef";
-          out += "\\u00";
-          out.push_back(hex[c >> 4]);
-          out.push_back(hex[c & 0xf]);
-        } else {
-          out.push_back(ch);
-        }
+      default: {
+        static const char hex[] = "0123456789abcdef";
+        out += "\\u00";
+        out.push_back(hex[c >> 4]);
+        out.push_back(hex[c & 0xf]);
+      }
     }
   }
+  out.append(s.substr(run));
   out.push_back('"');
 }
 

@@ -3,6 +3,7 @@
 #include "uiglean/platform/linux/ocr_tesseract.h"
 
 #include <allheaders.h>
+#include <omp.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "uiglean/ax/platform.h"
 
@@ -161,6 +164,71 @@ tesseract::TessBaseAPI* engineFor(const std::string& dataDir, const std::string&
   return e.api.get();
 }
 
+// A text line, or the part of one between two column gaps: box in page pixels, text, and
+// Tesseract's confidence (0..100).
+struct LinePiece {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  std::string text;
+  float confidence = 0;
+};
+
+// Words further apart than this many line heights belong to different columns.
+constexpr int COLUMN_GAP = 3;
+
+std::string takeText(char* raw) {
+  std::unique_ptr<char[]> owned(raw);
+  std::string text = owned ? owned.get() : "";
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+// The text line at the iterator, which is left on the line's last word. Tesseract at times joins
+// text that shares a baseline across a wide empty stretch (a sidebar entry and the body text
+// beside it) into one line; such a line comes back as one piece per column. A line without such
+// a gap is returned whole, with Tesseract's own text and confidence.
+std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
+  LinePiece line;
+  it.BoundingBox(tesseract::RIL_TEXTLINE, &line.left, &line.top, &line.right, &line.bottom);
+  line.text = takeText(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
+  line.confidence = it.Confidence(tesseract::RIL_TEXTLINE);
+  const int gap = COLUMN_GAP * std::max(1, line.bottom - line.top);
+
+  std::vector<LinePiece> pieces;
+  float confidenceSum = 0;
+  int words = 0;
+  auto close = [&] {
+    if (words > 0) pieces.back().confidence = confidenceSum / static_cast<float>(words);
+    confidenceSum = 0;
+    words = 0;
+  };
+  do {
+    if (it.Empty(tesseract::RIL_WORD)) continue;
+    LinePiece word;
+    if (!it.BoundingBox(tesseract::RIL_WORD, &word.left, &word.top, &word.right, &word.bottom)) {
+      continue;
+    }
+    word.text = takeText(it.GetUTF8Text(tesseract::RIL_WORD));
+    if (pieces.empty() || word.left - pieces.back().right > gap) {
+      close();
+      pieces.push_back(word);
+    } else {
+      LinePiece& piece = pieces.back();
+      piece.left = std::min(piece.left, word.left);
+      piece.top = std::min(piece.top, word.top);
+      piece.right = std::max(piece.right, word.right);
+      piece.bottom = std::max(piece.bottom, word.bottom);
+      piece.text += ' ' + word.text;
+    }
+    confidenceSum += it.Confidence(tesseract::RIL_WORD);
+    ++words;
+  } while (!it.IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
+           it.Next(tesseract::RIL_WORD));
+  close();
+
+  if (pieces.size() <= 1) return {std::move(line)};
+  return pieces;
+}
+
 // Mean grey level (0 black .. 255 white) of an 8- or 32-bit page, from a sample of its pixels.
 double meanGrey(Pix* page) {
   PixPtr grey(pixGetDepth(page) == 32 ? pixConvertRGBToLuminance(page) : pixClone(page));
@@ -297,6 +365,10 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
     return result;
   }
 
+  // Tesseract splits its network evaluation over OpenMP threads; on the small machines this runs
+  // on that is several times slower than one thread (the threads mostly wait on each other), so
+  // its parallel regions run on the calling thread alone.
+  omp_set_max_active_levels(0);
   StderrCapture capture;
   api->SetImage(page.get());
   const int status = api->Recognize(nullptr);
@@ -310,29 +382,24 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
   const double minimumHeight = static_cast<double>(request.minimumTextHeight) * height;
   std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
   if (it) {
-    constexpr auto level = tesseract::RIL_TEXTLINE;
     do {
-      if (it->Empty(level)) continue;
-      int left = 0, top = 0, right = 0, bottom = 0;
-      if (!it->BoundingBox(level, &left, &top, &right, &bottom)) continue;
-      left = std::clamp(left - OCR_MARGIN, 0, static_cast<int>(width));
-      right = std::clamp(right - OCR_MARGIN, left, static_cast<int>(width));
-      top = std::clamp(top - OCR_MARGIN, 0, static_cast<int>(height));
-      bottom = std::clamp(bottom - OCR_MARGIN, top, static_cast<int>(height));
-      if (static_cast<double>(bottom - top) < minimumHeight) continue;
-      std::unique_ptr<char[]> raw(it->GetUTF8Text(level));
-      if (!raw) continue;
-      std::string text(raw.get());
-      while (!text.empty() && text.back() == '\n') text.pop_back();
-      if (text.find_first_not_of(' ') == std::string::npos) continue;
-      const float confidence = std::clamp(it->Confidence(level) / 100.0f, 0.0f, 1.0f);
+      if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
+      for (LinePiece& piece : readLine(*it)) {
+        const int left = std::clamp(piece.left - OCR_MARGIN, 0, static_cast<int>(width));
+        const int right = std::clamp(piece.right - OCR_MARGIN, left, static_cast<int>(width));
+        const int top = std::clamp(piece.top - OCR_MARGIN, 0, static_cast<int>(height));
+        const int bottom = std::clamp(piece.bottom - OCR_MARGIN, top, static_cast<int>(height));
+        if (static_cast<double>(bottom - top) < minimumHeight) continue;
+        if (piece.text.find_first_not_of(' ') == std::string::npos) continue;
 
-      TextObservation observation;
-      observation.boundingBox = Rect{left / width, (height - bottom) / height,
-                                     (right - left) / width, (bottom - top) / height};
-      observation.candidates.push_back(RecognizedText{std::move(text), confidence});
-      result.observations.push_back(std::move(observation));
-    } while (it->Next(level));
+        TextObservation observation;
+        observation.boundingBox = Rect{left / width, (height - bottom) / height,
+                                       (right - left) / width, (bottom - top) / height};
+        observation.candidates.push_back(RecognizedText{
+            std::move(piece.text), std::clamp(piece.confidence / 100.0f, 0.0f, 1.0f)});
+        result.observations.push_back(std::move(observation));
+      }
+    } while (it->Next(tesseract::RIL_TEXTLINE));
   }
   it.reset();
   api->Clear();

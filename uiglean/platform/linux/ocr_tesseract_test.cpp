@@ -170,6 +170,15 @@ TEST_F(OcrTesseract, ReadsLinesInOrderWithTheirBoxes) {
   expectLines(ocrOk({"ocr", darkPng}), dark, kThreeLines);
 }
 
+TEST_F(OcrTesseract, TextSideBySideOnOneBaselineIsTwoLines) {
+  // A sidebar entry and the body text beside it; words within each stay together.
+  Canvas canvas{1400, 200};
+  std::vector<TextItem> items{{16, 24, 100, "Sent Items"},
+                              {16, 360, 100, "Monday redo 1287 ready pending jumps"}};
+  std::string png = render("columns.png", canvas, items);
+  expectLines(ocrOk({"ocr", png}), canvas, items);
+}
+
 TEST_F(OcrTesseract, LineAtTheTopLeftCornerStartsAtZero) {
   // Trimmed to its ink, the text touches the top and left edges.
   Canvas canvas{600, 120};

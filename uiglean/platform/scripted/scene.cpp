@@ -205,7 +205,7 @@ SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
     std::string w = at(where, k);
     const json& v = it.value();
     if (k.rfind("AX", 0) == 0) {
-      e->attrs.emplace_back(k, parseValue(scene, v, w, e->name + "/" + k));
+      e->attrs.emplace_back(k, parseValue(scene, v, w, v.is_structured() ? e->name + "/" + k : std::string()));
     } else if (k == "id") {
     } else if (k == "errors") {
       e->errors = getCodes(v, w);
@@ -347,11 +347,13 @@ SNotification parseNotification(const json& j, const std::string& where) {
 }
 
 // Replaces the placeholders left by {"element": "ID"} with the elements of those ids.
-void resolveRefs(Scene& scene, SValue& v, const std::string& where) {
+void resolveRefs(Scene& scene, SValue& v, const SElement& owner, const std::string& attr) {
   auto resolve = [&](SElementPtr& e) {
     if (!e || !e->name.empty()) return;  // a real element
     auto it = scene.byId.find(e->id);
-    if (it == scene.byId.end()) bad(where, "no element has the id \"" + e->id + "\"");
+    if (it == scene.byId.end()) {
+      bad(owner.name + "/" + attr, "no element has the id \"" + e->id + "\"");
+    }
     e = it->second;
   };
   if (v.kind == SValue::Kind::Element) resolve(v.element);
@@ -360,23 +362,27 @@ void resolveRefs(Scene& scene, SValue& v, const std::string& where) {
   }
 }
 
-void resolveElementRefs(Scene& scene, const SElementPtr& e, std::set<const SElement*>& seen) {
-  if (!seen.insert(e.get()).second) return;
-  for (auto& [k, v] : e->attrs) {
-    resolveRefs(scene, v, e->name + "/" + k);
-    if (v.kind == SValue::Kind::Element) resolveElementRefs(scene, v.element, seen);
-    for (auto& c : v.elements) resolveElementRefs(scene, c, seen);
-  }
-  for (auto& [name, effects] : e->on) {
-    for (auto& eff : effects) {
-      std::string where = e->name + "/on/" + name;
-      if ((eff.kind == Effect::Kind::SetAttr || eff.kind == Effect::Kind::RemoveAttr) &&
-          scene.byId.count(eff.elementId) == 0) {
-        bad(where, "no element has the id \"" + eff.elementId + "\"");
+void resolveElementRefs(Scene& scene, const SElementPtr& root) {
+  std::vector<SElement*> stack{root.get()};
+  while (!stack.empty()) {
+    SElement* e = stack.back();
+    stack.pop_back();
+    if (e->resolved) continue;
+    e->resolved = true;
+    auto visit = [&](SValue& v, const std::string& attr) {
+      resolveRefs(scene, v, *e, attr);
+      if (v.kind == SValue::Kind::Element) stack.push_back(v.element.get());
+      for (auto& c : v.elements) stack.push_back(c.get());
+    };
+    for (auto& [k, v] : e->attrs) visit(v, k);
+    for (auto& [name, effects] : e->on) {
+      for (auto& eff : effects) {
+        if ((eff.kind == Effect::Kind::SetAttr || eff.kind == Effect::Kind::RemoveAttr) &&
+            scene.byId.count(eff.elementId) == 0) {
+          bad(e->name + "/on/" + name, "no element has the id \"" + eff.elementId + "\"");
+        }
+        visit(eff.value, "on/" + name);
       }
-      resolveRefs(scene, eff.value, where);
-      if (eff.value.kind == SValue::Kind::Element) resolveElementRefs(scene, eff.value.element, seen);
-      for (auto& c : eff.value.elements) resolveElementRefs(scene, c, seen);
     }
   }
 }
@@ -481,7 +487,11 @@ Scene parseScene(const std::string& text, const std::string& path) {
                      std::to_string(col) + " (byte " + std::to_string(e.byte) + ")");
   }
   if (!j.is_object()) bad("", "a scene is a JSON object");
-  scene.original = j;
+  // Keep the top-level keys that writing back does not rebuild from the model.
+  scene.original = json::object();
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    if (it.key() != "apps" && it.key() != "installed") scene.original[it.key()] = it.value();
+  }
   std::set<std::int32_t> pids;
   for (auto it = j.begin(); it != j.end(); ++it) {
     const std::string& k = it.key();
@@ -563,15 +573,12 @@ Scene parseScene(const std::string& text, const std::string& path) {
   if (scene.frontmost && pids.count(*scene.frontmost) == 0) {
     bad("/frontmost", "no app has the pid " + std::to_string(*scene.frontmost));
   }
-  std::set<const SElement*> seen;
-  for (auto& app : scene.apps) resolveElementRefs(scene, app.element, seen);
+  for (auto& app : scene.apps) resolveElementRefs(scene, app.element);
   for (auto& inst : scene.installed) {
-    if (inst.launches) resolveElementRefs(scene, inst.launches->element, seen);
+    if (inst.launches) resolveElementRefs(scene, inst.launches->element);
   }
   // Elements reachable only through the id table (defined inside effects) are resolved too.
-  std::vector<SElementPtr> all;
-  for (auto& [id, e] : scene.byId) all.push_back(e);
-  for (auto& e : all) resolveElementRefs(scene, e, seen);
+  for (auto& [id, e] : scene.byId) resolveElementRefs(scene, e);
   return scene;
 }
 

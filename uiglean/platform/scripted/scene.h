@@ -66,7 +66,7 @@ struct uiglean::ElementImpl {
   std::map<std::string, std::int32_t> set;
   std::optional<std::int64_t> windowNumber;
   std::vector<std::pair<std::string, std::vector<Effect>>> on;
-  json extra;  // keys kept for writing the scene back that the platform does not interpret
+  bool resolved = false;  // id references below it replaced by their elements
 
   SValue* find(const std::string& attr);
 };
