@@ -536,3 +536,27 @@ TEST(MenuClick, EntriesPastTheNinetySixthChildAreNotFound) {
 }
 
 }  // namespace
+
+namespace {
+
+// The example scene of the README gives the outputs that the README shows.
+TEST(MenusExample, ReadmeScene) {
+  std::string scene = testing_harness::readFile(testing_harness::dataPath("menus_example.json"));
+  ASSERT_FALSE(scene.empty());
+  RunResult bar = testing_harness::runSceneText(scene, {"menus"});
+  EXPECT_EQ(
+      bar.out,
+      R"({"menus":[{"index":1,"title":"File","count":4},{"index":2,"title":"Format","count":4}]})");
+  RunResult format = testing_harness::runSceneText(scene, {"menus", "format"});
+  EXPECT_EQ(
+      format.out,
+      R"({"menu":"format","items":[{"path":["format","Wrap to Window"],"title":"Wrap to Window","mark":"✓"},)"
+      R"({"path":["format","Show Fonts"],"title":"Show Fonts","shortcut":"cmd+t"},)"
+      R"({"path":["format","Full Screen"],"title":"Full Screen","shortcut":"ctrl+f"},)"
+      R"({"path":["format","Help Viewer"],"title":"Help Viewer","shortcut":"f1"}]})");
+  EXPECT_EQ(
+      testing_harness::runSceneText(scene, {"menuclick", "File", "Open Recent", "notes.txt"}).out,
+      R"({"ok":true})");
+}
+
+}  // namespace

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "uiglean/apps/activate.h"
 #include "uiglean/apps/world.h"
+#include "uiglean/front/output.h"
+#include "uiglean/platform/scripted/scripted.h"
 
 namespace uiglean {
 namespace {
@@ -83,6 +87,31 @@ TEST(Standardized, FlipsNegativeSides) {
   EXPECT_EQ(r.y, 40);
   EXPECT_EQ(r.width, 40);
   EXPECT_EQ(r.height, 10);
+}
+
+// A window server may hand out bounds that are not finite; such a window cannot be written as
+// JSON, so it is left out instead of failing the whole survey.
+TEST(SurveyWorld, WindowWithNonFiniteBoundsIsLeftOut) {
+  Scene scene =
+      parseScene(R"({"apps": [{"pid": 5, "name": "Ed"}], "screenCaptureAccess": false})", "t.json");
+  auto window = [](double x, const std::string& name) {
+    PlistDict bounds = {{"X", {x}}, {"Y", {0.0}}, {"Width", {500.0}}, {"Height", {500.0}}};
+    PlistDict d = {{"kCGWindowLayer", {std::int64_t{0}}},
+                   {"kCGWindowAlpha", {1.0}},
+                   {"kCGWindowName", {name}},
+                   {"kCGWindowBounds", {bounds}},
+                   {"kCGWindowOwnerPID", {std::int64_t{5}}}};
+    return PlistValue{d};
+  };
+  scene.windowList = PlistValue{PlistArray{window(std::numeric_limits<double>::infinity(), "inf"),
+                                           window(std::numeric_limits<double>::quiet_NaN(), "nan"),
+                                           window(10, "fine")}};
+  useScene(std::move(scene));
+  WorldPayload p = surveyWorld(0);
+  ASSERT_EQ(p.windows.size(), 1u);
+  EXPECT_EQ(p.windows[0].title, "fine");
+  EXPECT_TRUE(p.screenRecordingGranted);  // the left-out windows were named
+  EXPECT_NO_THROW(encode(p));
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ const Command kCommands[] = {
     {"windows", [] { cmdWindows(); }},
     {"focuswindow", [] { cmdFocusWindow(); }},
     {"settle", [] { cmdSettle(); }},
+    {"ocr", [] { cmdOcr(); }},
     {"world", [] { cmdWorld(); }},
 };
 

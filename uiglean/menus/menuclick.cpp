@@ -36,8 +36,9 @@ void cmdMenuClick() {
   for (std::size_t i = 1; i < path.size(); ++i) {
     if (!menu) break;
     auto item = firstTitled(children(*menu), path[i]);
-    if (!item)
+    if (!item) {
       cancelAndReport(*barItem, "no item \"" + path[i] + "\" at depth " + std::to_string(i));
+    }
     if (i + 1 == path.size()) {
       target = item;
       break;
@@ -53,8 +54,9 @@ void cmdMenuClick() {
     cancelAndReport(*barItem, "\"" + path.back() + "\" is disabled right now");
   }
   std::int32_t code = axPerformAction(*target, "AXPress");
-  if (code != axerr::success)
+  if (code != axerr::success) {
     cancelAndReport(*barItem, "AXPress failed (" + std::to_string(code) + ")");
+  }
   emit(okResult());
 }
 

@@ -78,8 +78,8 @@ struct StderrCapture {
   StderrCapture(const StderrCapture&) = delete;
   StderrCapture& operator=(const StderrCapture&) = delete;
 
-  // Restores standard error and returns what was written meanwhile, one line per line of text,
-  // joined by spaces and trimmed; at most 2000 bytes are kept.
+  // Restores standard error and returns the first 2000 bytes written meanwhile, with every run of
+  // white space (line breaks included) made one space, trimmed.
   std::string finish() {
     if (file == nullptr) return {};
     std::fflush(stderr);
@@ -138,14 +138,12 @@ tesseract::TessBaseAPI* engineFor(const std::string& dataDir, const std::string&
   if (e.api && e.key == key) return e.api.get();
   e.api.reset();
 
-  // Dictionary loading is decided when the model loads, so it is passed to Init.
+  // The LSTM engine loads its dictionaries (word, punctuation, number) with the model unless
+  // told not to use them; load_system_dawg and its kind only reach the old engine's dictionary.
   std::vector<std::string> names, values;
   if (!dictionaries) {
-    for (const char* name : {"load_system_dawg", "load_freq_dawg", "load_punc_dawg",
-                             "load_number_dawg", "load_unambig_dawg", "load_bigram_dawg"}) {
-      names.emplace_back(name);
-      values.emplace_back("0");
-    }
+    names.emplace_back("lstm_use_matrix");
+    values.emplace_back("0");
   }
   auto api = std::make_unique<tesseract::TessBaseAPI>();
   StderrCapture capture;
