@@ -8,7 +8,6 @@ Usage: bench/tree_bench.py [path/to/uiglean-scripted] [runs]
 """
 import json
 import os
-import resource
 import statistics
 import subprocess
 import sys
@@ -73,6 +72,8 @@ def count(node):
 
 
 def main():
+    if not os.path.exists("/usr/bin/time"):
+        sys.exit("needs /usr/bin/time (Debian package time)")
     if not os.path.exists(BIN):
         sys.exit(f"build {BIN} first (cmake --build --preset default)")
     print(f"binary: {BIN}; {RUNS} runs per scene; times are whole-process wall clock")
@@ -92,7 +93,13 @@ def main():
                 times.append((time.perf_counter() - t0) * 1000)
                 if p.returncode != 0:
                     sys.exit(f"tree failed: {p.stderr.decode()}")
-                peak = max(peak, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+            # Peak memory of the tool alone, measured by time(1) rather than this process's
+            # children (which would count the forked interpreter too).
+            rss = os.path.join(tmp, "rss")
+            subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss, BIN, "tree"], env=env,
+                           capture_output=True, check=True)
+            with open(rss) as f:
+                peak = int(f.read().split()[-1])
             out = json.loads(p.stdout)
             nodes = sum(count_out(w) for w in out["windows"])
             print(f"{name:<50} {elements:>8} {os.path.getsize(path) // 1024:>7}K {nodes:>9} "

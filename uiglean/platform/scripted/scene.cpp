@@ -579,6 +579,11 @@ Scene parseScene(const std::string& text, const std::string& path) {
   }
   // Elements reachable only through the id table (defined inside effects) are resolved too.
   for (auto& [id, e] : scene.byId) resolveElementRefs(scene, e);
+  // The document is no longer needed, but tearing down a large one costs more than the rest of a
+  // short run; it is handed to a holder that lives until the process ends.
+  static json* lastDocument = nullptr;
+  delete lastDocument;
+  lastDocument = new json(std::move(j));
   return scene;
 }
 
