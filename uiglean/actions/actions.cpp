@@ -46,13 +46,7 @@ void cmdElementAction(const std::string& word) {
 std::optional<std::string> setElementValue(const Element& element, const std::string& text) {
   axSetAttributeValue(element, "AXFocused", kTrue);
   if (auto count = attrNumber(element, "AXNumberOfCharacters")) {
-    // The integer value of the number; out-of-range values saturate.
-    double v = std::trunc(count->value);
-    std::int64_t n = !std::isfinite(v) ? 0
-                     : v >= 9.2e18     ? INT64_MAX
-                     : v <= -9.2e18    ? INT64_MIN
-                                       : static_cast<std::int64_t>(v);
-    if (auto range = axCreateRangeValue(0, n)) {
+    if (auto range = axCreateRangeValue(0, integerValue(count->value))) {
       if (axSetAttributeValue(element, "AXSelectedTextRange", *range) == axerr::success &&
           axSetAttributeValue(element, "AXSelectedText", text) == axerr::success) {
         return std::nullopt;

@@ -43,12 +43,6 @@ void settleCallback(const Observer&, const Element&, const std::string& notifica
   if (notification == "AXSheetCreated") sawSheet = true;
 }
 
-std::int64_t truncMs(double ms) {
-  double t = std::trunc(ms);
-  if (t >= 9.2e18) return INT64_MAX;
-  if (t <= -9.2e18) return INT64_MIN;
-  return static_cast<std::int64_t>(t);
-}
 
 }  // namespace
 
@@ -79,7 +73,7 @@ void cmdSettle() {
   }
   SettlePayload payload;
   payload.settled = settled;
-  payload.elapsedMs = truncMs((currentTime() - start) * 1000.0);
+  payload.elapsedMs = integerValue((currentTime() - start) * 1000.0);
   payload.events = seenEvents;
   payload.sheetAppeared = sawSheet;
   payload.changed = !seenEvents.empty();

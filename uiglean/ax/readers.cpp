@@ -65,6 +65,13 @@ Frame frameOf(const Element& element) {
   return Frame{pos->x, pos->y, size->width, size->height};
 }
 
+std::int64_t integerValue(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9223372036854775807.0) return INT64_MAX;
+  if (v <= -9223372036854775808.0) return INT64_MIN;
+  return static_cast<std::int64_t>(v);
+}
+
 std::string numberText(const Number& n) {
   double v = n.value;
   if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e18) {

@@ -1,7 +1,5 @@
 #include "uiglean/menus/menuitems.h"
 
-#include <cmath>
-
 #include "uiglean/ax/readers.h"
 #include "uiglean/front/casefold.h"
 #include "uiglean/front/output.h"
@@ -29,19 +27,6 @@ void writeJson(JsonWriter& w, const MenuPayload& p) {
   w.endArray();
   w.endObject();
 }
-
-namespace {
-
-// The integer value of a platform number: truncated toward zero, saturated at the 64-bit range,
-// 0 for NaN.
-std::int64_t integerValue(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.2233720368547758e18) return INT64_MAX;
-  if (v <= -9.2233720368547758e18) return INT64_MIN;
-  return static_cast<std::int64_t>(v);
-}
-
-}  // namespace
 
 std::optional<Element> openedMenu(const Element& menuBarItem) {
   ElementList kids = children(menuBarItem);

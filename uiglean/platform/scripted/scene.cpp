@@ -601,6 +601,23 @@ Scene loadScene(const std::string& path) {
 
 namespace {
 
+// The scene form of a value that holds no element.
+json scalarToJson(const SValue& v) {
+  switch (v.kind) {
+    case SValue::Kind::Null: return nullptr;
+    case SValue::Kind::String: return v.text;
+    case SValue::Kind::Bool: return v.num != 0;
+    case SValue::Kind::Number:
+      if (v.isInteger) return static_cast<std::int64_t>(v.num);
+      return v.num;
+    case SValue::Kind::Point: return json{{"point", {v.a, v.b}}};
+    case SValue::Kind::Size: return json{{"size", {v.a, v.b}}};
+    case SValue::Kind::Range:
+      return json{{"range", {static_cast<std::int64_t>(v.a), static_cast<std::int64_t>(v.b)}}};
+    default: return nullptr;
+  }
+}
+
 struct Writer {
   std::set<const SElement*> placed;   // elements that some place defines in line
   std::set<const SElement*> emitted;  // elements already written out in full
@@ -628,16 +645,13 @@ struct Writer {
 
   json value(const SValue& v) {
     switch (v.kind) {
-      case SValue::Kind::Null: return nullptr;
-      case SValue::Kind::String: return v.text;
-      case SValue::Kind::Bool: return v.num != 0;
+      case SValue::Kind::Null:
+      case SValue::Kind::String:
+      case SValue::Kind::Bool:
       case SValue::Kind::Number:
-        if (v.isInteger) return static_cast<std::int64_t>(v.num);
-        return v.num;
-      case SValue::Kind::Point: return json{{"point", {v.a, v.b}}};
-      case SValue::Kind::Size: return json{{"size", {v.a, v.b}}};
-      case SValue::Kind::Range:
-        return json{{"range", {static_cast<std::int64_t>(v.a), static_cast<std::int64_t>(v.b)}}};
+      case SValue::Kind::Point:
+      case SValue::Kind::Size:
+      case SValue::Kind::Range: return scalarToJson(v);
       case SValue::Kind::Element:
         return ref(v.element, !v.inlineDef.empty() && v.inlineDef[0]);
       case SValue::Kind::Elements: {
@@ -758,16 +772,13 @@ json sceneToJson(const Scene& scene, double nowMs) {
 
 json valueToJournal(const SValue& v) {
   switch (v.kind) {
-    case SValue::Kind::Null: return nullptr;
-    case SValue::Kind::String: return v.text;
-    case SValue::Kind::Bool: return v.num != 0;
+    case SValue::Kind::Null:
+    case SValue::Kind::String:
+    case SValue::Kind::Bool:
     case SValue::Kind::Number:
-      if (v.isInteger) return static_cast<std::int64_t>(v.num);
-      return v.num;
-    case SValue::Kind::Point: return json{{"point", {v.a, v.b}}};
-    case SValue::Kind::Size: return json{{"size", {v.a, v.b}}};
-    case SValue::Kind::Range:
-      return json{{"range", {static_cast<std::int64_t>(v.a), static_cast<std::int64_t>(v.b)}}};
+    case SValue::Kind::Point:
+    case SValue::Kind::Size:
+    case SValue::Kind::Range: return scalarToJson(v);
     case SValue::Kind::Element: return json{{"element", v.element->name}};
     case SValue::Kind::Elements: {
       json list = json::array();
