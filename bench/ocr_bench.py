@@ -5,8 +5,8 @@ Renders screenshot-like 1920x1080 images (menu bar, sidebar, heading, body text,
 and dark themes; several font sizes) with known text, then runs, one process per image as uiglean
 is run, both
 
-  * uiglean's "ocr" (by default build-h4/bin/uiglean-ocr-tesseract, the ocr subcommand over the
-    Linux recogniser; any command that takes the image path and prints the OcrPayload works, for
+  * uiglean's "ocr" (by default build/bin/uiglean-ocr-tesseract, else build-h4/bin/..., the ocr
+    subcommand over the Linux recogniser; any command that takes the image path and prints the OcrPayload works, for
     example "build/bin/uiglean ocr"), and
   * the tesseract program ("tesseract IMAGE stdout", its defaults),
 
@@ -149,7 +149,10 @@ def run_timed(cmd, env=None):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    default = os.path.join(os.path.dirname(here), "build-h4", "bin", "uiglean-ocr-tesseract")
+    default = next((path for path in (os.path.join(os.path.dirname(here), build, "bin",
+                                                   "uiglean-ocr-tesseract")
+                                      for build in ("build", "build-h4")) if os.path.exists(path)),
+                   "uiglean-ocr-tesseract")
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--uiglean", default=default,
                         help="command that runs the ocr subcommand (the image path is appended)")

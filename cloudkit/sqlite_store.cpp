@@ -3,7 +3,6 @@
 #include "files.hpp"
 #include "text.hpp"
 
-#include <climits>
 #include <sqlite3.h>
 
 namespace cloudkit {
@@ -12,8 +11,6 @@ namespace {
 constexpr int BUSY_TIMEOUT_MS = 60000;
 constexpr int BLOB_CHUNK = 16 << 20;
 
-// The blob is the last column, so that a zeroblob() placeholder costs no
-// memory and the bytes are then written in place.
 constexpr const char* SCHEMA =
     "CREATE TABLE IF NOT EXISTS backup_record ("
     " name TEXT PRIMARY KEY NOT NULL,"
@@ -118,7 +115,7 @@ bool liteOpen(Backend& backend) {
     }
     sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
     // Large pages suit large blobs; the size only takes effect on a new file.
-    bool good = exec(db, "PRAGMA page_size = 16384") && exec(db, "PRAGMA journal_mode = WAL") &&
+    bool good = exec(db, "PRAGMA page_size = 65536") && exec(db, "PRAGMA journal_mode = WAL") &&
                 exec(db, "PRAGMA synchronous = NORMAL");
     if (good && !schemaPresent(db)) {
         good = inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
@@ -195,40 +192,23 @@ Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name) {
 
 Outcome<bool> liteSave(Backend& backend, const BackupRecord& record) {
     sqlite3* db = backend.lite;
-    const std::size_t size = record.blob ? record.blob->size : 0;
-    if (size > static_cast<std::size_t>(INT_MAX)) return failure<bool>(LIMIT_EXCEEDED, "the blob is too large for the store");
     return inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
         Statement statement;
         if (!prepare(db, statement,
                      "INSERT INTO backup_record (name, account, key, updated_at, asset, blob)"
-                     " VALUES (?1, ?2, ?3, ?4, ?5, CASE WHEN ?6 IS NULL THEN NULL ELSE zeroblob(?6) END)"
+                     " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
                      " ON CONFLICT (name) DO UPDATE SET account = excluded.account, key = excluded.key,"
-                     " updated_at = excluded.updated_at, asset = excluded.asset, blob = excluded.blob"
-                     " RETURNING rowid"))
+                     " updated_at = excluded.updated_at, asset = excluded.asset, blob = excluded.blob"))
             return {std::nullopt, liteError(db, "cannot save the record")};
         bindText(statement, 1, record.name);
         bindOptionalText(statement, 2, record.account);
         bindOptionalText(statement, 3, record.key);
         if (record.updatedAtMs) sqlite3_bind_int64(statement.handle, 4, *record.updatedAtMs);
         bindOptionalText(statement, 5, record.asset);
-        if (record.blob) sqlite3_bind_int64(statement.handle, 6, static_cast<sqlite3_int64>(size));
-        if (sqlite3_step(statement.handle) != SQLITE_ROW) return {std::nullopt, liteError(db, "cannot save the record")};
-        const sqlite3_int64 rowid = sqlite3_column_int64(statement.handle, 0);
+        // The bytes are bound in place, not copied; they outlive the statement.
+        if (record.blob && sqlite3_bind_blob64(statement.handle, 6, record.blob->data.get(), record.blob->size, SQLITE_STATIC) != SQLITE_OK)
+            return {std::nullopt, liteError(db, "cannot save the record")};
         if (sqlite3_step(statement.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot save the record")};
-        if (size == 0) return {true, std::nullopt};
-        sqlite3_blob* blob = nullptr;
-        if (sqlite3_blob_open(db, "main", "backup_record", "blob", rowid, 1, &blob) != SQLITE_OK) {
-            sqlite3_blob_close(blob);
-            return {std::nullopt, liteError(db, "cannot write the blob")};
-        }
-        int status = SQLITE_OK;
-        for (std::size_t done = 0; status == SQLITE_OK && done < size;) {
-            const int chunk = static_cast<int>(std::min<std::size_t>(size - done, BLOB_CHUNK));
-            status = sqlite3_blob_write(blob, record.blob->data.get() + done, chunk, static_cast<int>(done));
-            done += static_cast<std::size_t>(chunk);
-        }
-        if (sqlite3_blob_close(blob) != SQLITE_OK || status != SQLITE_OK)
-            return {std::nullopt, liteError(db, "cannot write the blob")};
         return {true, std::nullopt};
     });
 }

@@ -2,9 +2,7 @@
 
 #include "backend.hpp"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <pwd.h>
 #include <unistd.h>

@@ -32,4 +32,24 @@ run settle
 run tree
 run setvalue w0.1 "eggs and bread"
 run tree
-if [ -x build/bin/brindlehq-cloudkit ] && [ -f cloudkit/demo.sh ]; then bash cloudkit/demo.sh; fi
+
+
+# brindlehq-cloudkit: a put, list, get and delete round trip on the embedded store.
+cmake --build --preset default -j "$(nproc)" --target brindlehq-cloudkit >/dev/null
+export XDG_DATA_HOME="$work/data"
+ck=build/bin/brindlehq-cloudkit
+container=iCloud.com.example.notes
+printf 'backup bytes of the notes app' > "$work/blob"
+ckrun() {
+  echo "\$ brindlehq-cloudkit $*"
+  local status=0
+  "$ck" "$@" || status=$?
+  echo "(exit $status)"
+}
+ckrun status "$container"
+ckrun put u1 k/2 "$work/blob" "$container"
+ckrun list "$container"
+ckrun get u1 k/2 "$work/restored" "$container"
+echo "restored: $(cat "$work/restored")"
+ckrun delete u1 k/2 "$container"
+ckrun list "$container"

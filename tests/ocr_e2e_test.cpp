@@ -9,35 +9,35 @@ namespace {
 using namespace testing_harness;
 
 json observation(const json& box, const std::string& text, double conf) {
-  return {{"box", box}, {"candidates", {{{"text", text}, {"conf", conf}}, {{"text", "x"}, {"conf", 0.1}}}}};
+  return {{"box", box},
+          {"candidates", {{{"text", text}, {"conf", conf}}, {{"text", "x"}, {"conf", 0.1}}}}};
 }
 
 json sceneWith(const json& images) { return {{"images", images}}; }
 
 TEST(OcrE2e, PrintsLinesWithPixelBoxesInRecognizerOrder) {
   // 1024 x 512 and binary fractions, so that 10.5 really is a half.
-  json scene = sceneWith({{"/shots/window one.png",
-                           {{"w", 1024},
-                            {"h", 512},
-                            {"observations",
-                             {observation({0.5, 0.25, 0.25, 0.125}, "Body text", 0.5),
-                              {{"box", {0, 0, 1, 1}}, {"candidates", json::array()}},
-                              observation({0, 0.875, 0.25, 0.125}, "Top left", 1.0),
-                              observation({10.5 / 1024, 0, 20.5 / 1024, 10.5 / 512}, "Halves", 0.25),
-                              observation({10.49 / 1024, 0, 20.49 / 1024, 10.49 / 512}, "Just below",
-                                          0.3)}}}}});
+  json scene = sceneWith(
+      {{"/shots/window one.png",
+        {{"w", 1024},
+         {"h", 512},
+         {"observations",
+          {observation({0.5, 0.25, 0.25, 0.125}, "Body text", 0.5),
+           {{"box", {0, 0, 1, 1}}, {"candidates", json::array()}},
+           observation({0, 0.875, 0.25, 0.125}, "Top left", 1.0),
+           observation({10.5 / 1024, 0, 20.5 / 1024, 10.5 / 512}, "Halves", 0.25),
+           observation({10.49 / 1024, 0, 20.49 / 1024, 10.49 / 512}, "Just below", 0.3)}}}}});
   RunResult r = runScene(scene, {"ocr", "/shots/window one.png"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   // Rows: the body line (y from the top: (1 - 0.375) * 512), the top-left line at 0,0, halves
   // away from zero (y = 512 - 10.5 = 501.5 -> 502), and values just below a half rounded down.
   // The observation without a candidate is skipped; confidences are single precision widened.
-  EXPECT_EQ(r.out,
-            R"({"w":1024,"h":512,"lines":[)"
-            R"({"text":"Body text","box":[512,320,256,64],"conf":0.5},)"
-            R"({"text":"Top left","box":[0,0,256,64],"conf":1},)"
-            R"({"text":"Halves","box":[11,502,21,11],"conf":0.25},)"
-            R"({"text":"Just below","box":[10,502,20,10],"conf":0.30000001192092896}]})");
+  EXPECT_EQ(r.out, R"({"w":1024,"h":512,"lines":[)"
+                   R"({"text":"Body text","box":[512,320,256,64],"conf":0.5},)"
+                   R"({"text":"Top left","box":[0,0,256,64],"conf":1},)"
+                   R"({"text":"Halves","box":[11,502,21,11],"conf":0.25},)"
+                   R"({"text":"Just below","box":[10,502,20,10],"conf":0.30000001192092896}]})");
 
   // The recognizer is asked for the accurate level, no language correction, English only and
   // the default minimum text height in single precision, after loading the path unchanged.
@@ -74,8 +74,9 @@ TEST(OcrE2e, KeepsTheFirst300LinesThatHaveACandidate) {
     observations.push_back(observation({0, 0, 0.5, 0.5}, "line " + std::to_string(i), 0.9));
     if (i == 150) observations.push_back({{"box", {0, 0, 1, 1}}, {"candidates", json::array()}});
   }
-  RunResult r = runScene(sceneWith({{"many.png", {{"w", 100}, {"h", 100}, {"observations", observations}}}}),
-                         {"ocr", "many.png"});
+  RunResult r =
+      runScene(sceneWith({{"many.png", {{"w", 100}, {"h", 100}, {"observations", observations}}}}),
+               {"ocr", "many.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   json out = r.outJson();
   ASSERT_EQ(out["lines"].size(), 300u);
@@ -85,21 +86,25 @@ TEST(OcrE2e, KeepsTheFirst300LinesThatHaveACandidate) {
 }
 
 TEST(OcrE2e, TextIsPrintedUnchangedAndEscaped) {
-  json scene = sceneWith({{"t.png",
-                           {{"w", 200},
-                            {"h", 100},
-                            {"observations",
-                             {observation({0, 0, 1, 1}, "  a/b \"q\" \\ caf\u00e9 \u2014 \t", 0.75)}}}}});
+  json scene =
+      sceneWith({{"t.png",
+                  {{"w", 200},
+                   {"h", 100},
+                   {"observations",
+                    {observation({0, 0, 1, 1}, "  a/b \"q\" \\ caf\u00e9 \u2014 \t", 0.75)}}}}});
   RunResult r = runScene(scene, {"ocr", "t.png"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"w\":200,\"h\":100,\"lines\":[{\"text\":\"  a\\/b \\\"q\\\" \\\\ caf\u00e9 \u2014 \\t\","
-                   "\"box\":[0,0,200,100],\"conf\":0.75}]}");
+  EXPECT_EQ(
+      r.out,
+      "{\"w\":200,\"h\":100,\"lines\":[{\"text\":\"  a\\/b \\\"q\\\" \\\\ caf\u00e9 \u2014 \\t\","
+      "\"box\":[0,0,200,100],\"conf\":0.75}]}");
 }
 
 TEST(OcrE2e, Failures) {
-  json scene = sceneWith({{"nobitmap.png", {{"w", 5}, {"h", 5}, {"noBitmap", true}}},
-                          {"broken.png", {{"w", 5}, {"h", 5}, {"error", "The request failed (code 9)."}}},
-                          {" spaced.png ", {{"w", 3}, {"h", 4}}}});
+  json scene =
+      sceneWith({{"nobitmap.png", {{"w", 5}, {"h", 5}, {"noBitmap", true}}},
+                 {"broken.png", {{"w", 5}, {"h", 5}, {"error", "The request failed (code 9)."}}},
+                 {" spaced.png ", {{"w", 3}, {"h", 4}}}});
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -128,8 +133,9 @@ TEST(OcrE2e, Failures) {
   EXPECT_EQ(spaced.out, R"({"w":3,"h":4,"lines":[]})");
 
   // A box that cannot be written as a number ends the run without partial output.
-  json huge = sceneWith({{"huge.png",
-                          {{"w", 1000000}, {"h", 10}, {"observations", {observation({1e308, 0, 1, 1}, "x", 1)}}}}});
+  json huge = sceneWith(
+      {{"huge.png",
+        {{"w", 1000000}, {"h", 10}, {"observations", {observation({1e308, 0, 1, 1}, "x", 1)}}}}});
   RunResult r = runScene(huge, {"ocr", "huge.png"});
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.err, "uiglean: encode failed\n");

@@ -86,8 +86,8 @@ std::variant<OcrPayload, OcrFailure> runOcr(const std::vector<std::string>& comm
   OcrPayload payload;
   payload.w = bitmapWidth(bitmap);
   payload.h = bitmapHeight(bitmap);
-  payload.lines = ocrLines(result.observations, static_cast<double>(payload.w),
-                           static_cast<double>(payload.h));
+  payload.lines =
+      ocrLines(result.observations, static_cast<double>(payload.w), static_cast<double>(payload.h));
   return payload;
 }
 

@@ -1,5 +1,6 @@
 // Images and text recognition on Linux: Leptonica decodes the file, Tesseract's LSTM engine
-// recognises it. One text line of Tesseract's layout is one observation.
+// recognises it. One text line of Tesseract's layout (split where it spans a column gap) is one
+// observation.
 #include "uiglean/platform/linux/ocr_tesseract.h"
 
 #include <allheaders.h>
@@ -147,12 +148,12 @@ tesseract::TessBaseAPI* engineFor(const std::string& dataDir, const std::string&
   }
   auto api = std::make_unique<tesseract::TessBaseAPI>();
   StderrCapture capture;
-  const int status = api->Init(dataDir.c_str(), language.c_str(), tesseract::OEM_LSTM_ONLY,
-                               nullptr, 0, &names, &values, false);
+  const int status = api->Init(dataDir.c_str(), language.c_str(), tesseract::OEM_LSTM_ONLY, nullptr,
+                               0, &names, &values, false);
   std::string messages = capture.finish();
   if (status != 0) {
-    error = messages.empty() ? "could not load the " + language + " model from " + dataDir
-                             : messages;
+    error =
+        messages.empty() ? "could not load the " + language + " model from " + dataDir : messages;
     return nullptr;
   }
   api->SetPageSegMode(tesseract::PSM_AUTO);
@@ -355,17 +356,18 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
   PixPtr inverted(meanGrey(source) < 128 ? pixInvert(nullptr, source) : pixClone(source));
   // Tesseract loses text that touches the edge of the page; a white margin keeps it, and the
   // boxes are shifted back below.
-  PixPtr page(inverted ? pixAddBorderGeneral(inverted.get(), OCR_MARGIN, OCR_MARGIN, OCR_MARGIN,
-                                             OCR_MARGIN, pixGetDepth(source) == 32 ? 0xffffff00 : 255)
-                       : nullptr);
+  PixPtr page(inverted
+                  ? pixAddBorderGeneral(inverted.get(), OCR_MARGIN, OCR_MARGIN, OCR_MARGIN,
+                                        OCR_MARGIN, pixGetDepth(source) == 32 ? 0xffffff00 : 255)
+                  : nullptr);
   if (!page) {
     result.error = "out of memory preparing the image";
     return result;
   }
 
-  // Tesseract splits its network evaluation over OpenMP threads; on the small machines this runs
-  // on that is several times slower than one thread (the threads mostly wait on each other), so
-  // its parallel regions run on the calling thread alone.
+  // Tesseract splits its network evaluation over four OpenMP threads; measured on two cores that
+  // is three to five times slower than one thread (the threads mostly wait on each other), so its
+  // parallel regions run on the calling thread alone.
   omp_set_max_active_levels(0);
   StderrCapture capture;
   api->SetImage(page.get());

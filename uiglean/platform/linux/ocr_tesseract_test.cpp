@@ -3,11 +3,10 @@
 #include "uiglean/platform/linux/ocr_tesseract.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
@@ -28,16 +27,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs a program found on PATH; returns its standard output, or nothing when it fails.
-std::optional<std::string> run(const std::vector<std::string>& command) {
-  char outName[] = "/tmp/uiglean-ocr-run-XXXXXX";
+struct Ran {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const char* name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs a program (found on PATH when the name has no slash) and captures what it wrote.
+Ran runCaptured(const std::vector<std::string>& command) {
+  Ran ran;
+  char outName[] = "/tmp/uiglean-ocr-out-XXXXXX";
+  char errName[] = "/tmp/uiglean-ocr-err-XXXXXX";
   int outFd = ::mkstemp(outName);
-  if (outFd < 0) return std::nullopt;
+  int errFd = ::mkstemp(errName);
+  if (outFd < 0 || errFd < 0) return ran;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, errFd, 2);
   std::vector<std::string> strings = command;
   std::vector<char*> argv;
   for (auto& s : strings) argv.push_back(s.data());
@@ -46,14 +60,23 @@ std::optional<std::string> run(const std::vector<std::string>& command) {
   int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(outFd);
+  ::close(errFd);
   int status = 0;
-  if (rc == 0) ::waitpid(pid, &status, 0);
-  std::ifstream in(outName);
-  std::stringstream text;
-  text << in.rdbuf();
+  if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    ran.status = WEXITSTATUS(status);
+  }
+  ran.out = slurp(outName);
+  ran.err = slurp(errName);
   ::unlink(outName);
-  if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return text.str();
+  ::unlink(errName);
+  return ran;
+}
+
+// Runs a helper program; its standard output, or nothing when it fails.
+std::optional<std::string> run(const std::vector<std::string>& command) {
+  Ran ran = runCaptured(command);
+  if (ran.status != 0) return std::nullopt;
+  return ran.out;
 }
 
 struct TextItem {
@@ -68,15 +91,19 @@ struct Canvas {
 };
 
 std::vector<std::string> renderCommand(const Canvas& canvas, const std::vector<TextItem>& items) {
-  std::vector<std::string> command{"convert", "-size",
-                                   std::to_string(canvas.width) + "x" +
-                                       std::to_string(canvas.height),
-                                   "xc:" + canvas.background, "-font", "DejaVu-Sans", "-fill",
-                                   canvas.ink};
+  std::vector<std::string> command{
+      "convert",
+      "-size",
+      std::to_string(canvas.width) + "x" + std::to_string(canvas.height),
+      "xc:" + canvas.background,
+      "-font",
+      "DejaVu-Sans",
+      "-fill",
+      canvas.ink};
   for (const auto& item : items) {
-    command.insert(command.end(), {"-pointsize", std::to_string(item.pointSize), "-annotate",
-                                   "+" + std::to_string(item.x) + "+" + std::to_string(item.baseline),
-                                   item.text});
+    command.insert(command.end(),
+                   {"-pointsize", std::to_string(item.pointSize), "-annotate",
+                    "+" + std::to_string(item.x) + "+" + std::to_string(item.baseline), item.text});
   }
   return command;
 }
@@ -239,7 +266,10 @@ TEST_F(OcrTesseract, UnreadableFilesFailWithStatus5) {
   std::ofstream(cut, std::ios::binary) << bytes;
   const std::string empty = path("empty.png");
   std::ofstream(empty).flush();
-  for (const std::string& bad : {cut, empty, dir_, std::string()}) {
+  // A header that claims 10^10 pixels is refused before anything is allocated for them.
+  const std::string huge = path("huge.pgm");
+  std::ofstream(huge, std::ios::binary) << "P5\n100000 100000\n255\n" << std::string(64, '\0');
+  for (const std::string& bad : {cut, empty, dir_, std::string(), huge}) {
     failure = ocrFails({"ocr", bad});
     EXPECT_EQ(failure.status, 5) << bad;
     EXPECT_EQ(failure.message, "could not read image at " + bad);
@@ -301,13 +331,33 @@ TEST_F(OcrTesseract, MissingModelIsARecognitionFailure) {
   if (saved) ::setenv("TESSDATA_PREFIX", saved->c_str(), 1);
 }
 
+// The subcommand as a process: Tesseract's own chatter (resolution guesses, dictionary
+// warnings at exit) must never reach standard error, which carries at most the failure line.
+TEST_F(OcrTesseract, ProcessWritesOnlyItsResultOrOneFailureLine) {
+  std::string png = render("process.png", kPage, kThreeLines);
+  Ran ok = runCaptured({OCR_DRIVER, png});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.err, "");
+  EXPECT_EQ(ok.out, encode(ocrOk({"ocr", png})));
+
+  const std::string cut = path("process-cut.png");
+  std::ofstream(cut, std::ios::binary) << slurp(png.c_str()).substr(0, 300);
+  Ran bad = runCaptured({OCR_DRIVER, cut});
+  EXPECT_EQ(bad.status, 5);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err, "uiglean: could not read image at " + cut + "\n");
+
+  Ran none = runCaptured({OCR_DRIVER});
+  EXPECT_EQ(none.status, 5);
+  EXPECT_EQ(none.err, "uiglean: ocr needs an image path\n");
+}
+
 TEST(OcrTesseractSettings, MapsLanguagesAndRefusesOthers) {
   EXPECT_EQ(tesseractLanguage({"en-US"}), "eng");
   EXPECT_EQ(tesseractLanguage({}), "eng");
   EXPECT_EQ(tesseractLanguage({"en-GB", "en"}), "eng");
   EXPECT_EQ(tesseractLanguage({"fr-FR"}), std::nullopt);
   EXPECT_EQ(tesseractLanguage({"en-US", "de-DE"}), std::nullopt);
-
 }
 
 TEST_F(OcrTesseract, RefusesLanguagesItHasNoModelFor) {

@@ -1,0 +1,421 @@
+// The commands of the built binary, on the embedded store and on PostgreSQL.
+#include "cli.hpp"
+#include "text.hpp"
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <memory>
+#include <regex>
+#include <sqlite3.h>
+#include <sys/select.h>
+
+using namespace cktest;
+
+namespace {
+
+const std::string SQLITE_CONTAINER = "iCloud.com.example.backup";
+
+struct StoreCase : ::testing::TestWithParam<std::string> {
+    TempFolder data;
+    TempFolder work;
+    std::unique_ptr<TempDatabase> database;
+    std::string container;
+
+    void SetUp() override {
+        if (GetParam() == "postgres") {
+            database = std::make_unique<TempDatabase>();
+            ASSERT_FALSE(database->url.empty());
+            container = database->url;
+        } else {
+            container = SQLITE_CONTAINER;
+        }
+    }
+
+    RunResult tool(std::vector<std::string> args) {
+        args.push_back(container);
+        return runTool(args, data.path);
+    }
+    std::string file(const std::string& name) { return work.path + "/" + name; }
+    RunResult put(const std::string& account, const std::string& key, const std::string& content) {
+        writeFile(file("in"), content);
+        return tool({"put", account, key, file("in")});
+    }
+    // The blob's bytes, or "<status N>" when get did not succeed.
+    std::string get(const std::string& account, const std::string& key) {
+        RunResult r = tool({"get", account, key, file("out")});
+        if (r.status != 0) return "<status " + std::to_string(r.status) + ": " + r.err + ">";
+        return readFile(file("out"));
+    }
+    // Stores a record that has only an "asset" field naming assetName.
+    void insertAssetOnlyRecord(const std::string& name, const std::string& assetName, const std::string& assetBytes,
+                               std::string* assetFolder = nullptr) {
+        std::string folder;
+        if (GetParam() == "postgres") {
+            pgQuery(container, "INSERT INTO brindle_backup_record (name, asset) VALUES ($1, $2)", {name, assetName});
+            PGconn* conn = PQconnectdb(container.c_str());
+            const std::string where = std::string(PQhost(conn)) + "\n" + PQport(conn) + "\n" + PQdb(conn) + "\n" + PQuser(conn);
+            PQfinish(conn);
+            folder = data.path + "/brindlehq-cloudkit/postgres-" + cloudkit::sha256Hex(where).substr(0, 32) + ".assets";
+        } else {
+            const std::string stem = data.path + "/brindlehq-cloudkit/" + cloudkit::containerStem(container);
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open((stem + ".sqlite3").c_str(), &db), SQLITE_OK);
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v2(db, "INSERT INTO backup_record (name, asset) VALUES (?1, ?2)", -1, &statement, nullptr);
+            sqlite3_bind_text(statement, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(statement, 2, assetName.c_str(), -1, SQLITE_TRANSIENT);
+            EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE);
+            sqlite3_finalize(statement);
+            sqlite3_close(db);
+            folder = stem + ".assets";
+        }
+        ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+        writeFile(folder + "/" + assetName, assetBytes);
+        writeFile(data.path + "/outside", "must not be read");
+        if (assetFolder != nullptr) *assetFolder = folder;
+    }
+};
+
+std::string allBytes() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+    return bytes + std::string(70000, '\0') + "tail";
+}
+
+} // namespace
+
+TEST_P(StoreCase, StatusAndSetup) {
+    RunResult status = tool({"status"});
+    EXPECT_EQ(status.status, 0);
+    EXPECT_EQ(status.out, "{\"available\": true}\n");
+    EXPECT_EQ(status.err, "");
+    for (int i = 0; i < 2; ++i) {
+        RunResult setup = tool({"setup"});
+        EXPECT_EQ(setup.status, 0) << setup.err;
+        EXPECT_EQ(setup.out, "{\"ok\": true}\n");
+        EXPECT_EQ(setup.err, "");
+    }
+}
+
+TEST_P(StoreCase, EmptyStoreListsAndReadsNothing) {
+    RunResult list = tool({"list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, "[]\n");
+    // A never-put key leaves an empty file, replacing what was there.
+    writeFile(file("out"), "previous content");
+    RunResult get = tool({"get", "u1", "never", file("out")});
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_TRUE(fileExists(file("out")));
+    EXPECT_EQ(readFile(file("out")), "");
+    RunResult fresh = tool({"get", "u1", "never", file("fresh")});
+    EXPECT_EQ(fresh.status, 0);
+    EXPECT_TRUE(fileExists(file("fresh")));
+    RunResult del = tool({"delete", "u1", "never"});
+    EXPECT_EQ(del.status, 0) << del.err;
+    EXPECT_EQ(del.out + del.err, "");
+}
+
+TEST_P(StoreCase, PutTwiceKeepsOneRecordWithTheSecondBlob) {
+    const std::regex entry(
+        "\\[\n  \\{\n    \"account\" : \"u1\",\n    \"hasAsset\" : false,\n    \"key\" : \"k\\\\/2\",\n"
+        "    \"recordName\" : \"cb_backup_k_2__u1\",\n    \"updatedAt\" : \"(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ)\"\n  \\}\n\\]\n");
+    RunResult first = put("u1", "k/2", "first blob");
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out + first.err, "");
+    RunResult second = put("u1", "k/2", allBytes());
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(get("u1", "k/2"), allBytes());
+    RunResult list = tool({"list"});
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(list.out, match, entry)) << list.out;
+    // updatedAt is the time of the put, in UTC.
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &utc);
+    EXPECT_EQ(match[1].str().substr(0, 10), today);
+    // Other account, same key: a separate record.
+    EXPECT_EQ(put("u2", "k/2", "other").status, 0);
+    EXPECT_EQ(get("u1", "k/2"), allBytes());
+    EXPECT_EQ(get("u2", "k/2"), "other");
+}
+
+TEST_P(StoreCase, RecordNamesFollowTheSafeScheme) {
+    ASSERT_EQ(put("Ä1_x", "a-b c", "x").status, 0);
+    ASSERT_EQ(put("u1", "k/2", "y").status, 0);
+    // Keys that sanitise alike share a record, as the naming implies.
+    ASSERT_EQ(put("user.example", "k", "first").status, 0);
+    ASSERT_EQ(put("user,example", "k", "second").status, 0);
+    EXPECT_EQ(get("user.example", "k"), "second");
+    RunResult list = tool({"list"});
+    EXPECT_NE(list.out.find("\"recordName\" : \"cb_backup_a_b_c__Ä1_x\""), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\"recordName\" : \"cb_backup_k_2__u1\""), std::string::npos);
+    EXPECT_NE(list.out.find("\"recordName\" : \"cb_backup_k__user_example\""), std::string::npos);
+    EXPECT_NE(list.out.find("\"account\" : \"user,example\""), std::string::npos);
+    EXPECT_EQ(list.out.find("\"account\" : \"user.example\""), std::string::npos);
+}
+
+TEST_P(StoreCase, AwkwardKeysRoundTrip) {
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"quote\"s", "\"quote\\\"s\""},
+        {"back\\slash", "\"back\\\\slash\""},
+        {"a/b//c", "\"a\\/b\\/\\/c\""},
+        {"x'); DROP TABLE backup_record; DROP TABLE brindle_backup_record; --", "\"x'); DROP TABLE backup_record; DROP TABLE brindle_backup_record; --\""},
+        {"\x01\x02\x7f\xc3\xa9\t\n", "\"\\u0001\\u0002\x7f\xc3\xa9\\t\\n\""},
+        {"bad\xff\xfe utf8", "\"bad\xef\xbf\xbd\xef\xbf\xbd utf8\""},
+    };
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::string blob = "blob " + std::to_string(i) + std::string("\0\xff", 2);
+        RunResult r = put("acct'\"", keys[i].first, blob);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(get("acct'\"", keys[i].first), blob) << i;
+    }
+    RunResult list = tool({"list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    for (const auto& [key, json] : keys) EXPECT_NE(list.out.find("\"key\" : " + json + ",\n"), std::string::npos) << json << "\n" << list.out;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(tool({"delete", "acct'\"", keys[i].first}).status, 0);
+    }
+    EXPECT_EQ(tool({"list"}).out, "[]\n");
+}
+
+TEST_P(StoreCase, EmptyBlobIsStoredAsEmpty) {
+    ASSERT_EQ(put("u", "empty", "").status, 0);
+    writeFile(file("out"), "old");
+    EXPECT_EQ(get("u", "empty"), "");
+    EXPECT_NE(tool({"list"}).out.find("cb_backup_empty__u"), std::string::npos);
+}
+
+TEST_P(StoreCase, DeleteRemovesTheRecord) {
+    ASSERT_EQ(put("u", "gone", "bytes").status, 0);
+    RunResult del = tool({"delete", "u", "gone"});
+    EXPECT_EQ(del.status, 0) << del.err;
+    EXPECT_EQ(del.out + del.err, "");
+    EXPECT_EQ(get("u", "gone"), "");
+    EXPECT_EQ(tool({"list"}).out, "[]\n");
+}
+
+TEST_P(StoreCase, AssetOnlyRecordReadsTheAssetFile) {
+    ASSERT_EQ(tool({"status"}).status, 0);  // creates the store
+    insertAssetOnlyRecord("cb_backup_doc__u", "doc.bin", "asset bytes\0!");
+    EXPECT_EQ(get("u", "doc"), "asset bytes\0!");
+    RunResult list = tool({"list"});
+    EXPECT_NE(list.out.find("    \"hasAsset\" : true,\n    \"key\" : \"\",\n    \"recordName\" : \"cb_backup_doc__u\",\n"
+                            "    \"updatedAt\" : \"\"\n"),
+              std::string::npos)
+        << list.out;
+    // An asset value that would lead out of the asset folder is no asset file.
+    insertAssetOnlyRecord("cb_backup_evil__u", "../../outside", "x");
+    writeFile(file("out"), "old");
+    EXPECT_EQ(get("u", "evil"), "");
+    // A missing asset file reads as an empty blob.
+    std::string folder;
+    insertAssetOnlyRecord("cb_backup_lost__u", "lost.bin", "x", &folder);
+    ASSERT_EQ(std::remove((folder + "/lost.bin").c_str()), 0);
+    writeFile(file("out"), "old");
+    EXPECT_EQ(get("u", "lost"), "");
+    // A put replaces the whole record; its blob is what get reads.
+    EXPECT_EQ(put("u", "doc", "blob wins").status, 0);
+    EXPECT_EQ(get("u", "doc"), "blob wins");
+}
+
+TEST_P(StoreCase, FailedGetKeepsTheOutputPath) {
+    ASSERT_EQ(put("u", "k", "new bytes").status, 0);
+    // Replacing a folder fails, and the folder and its files stay as they
+    // were (removing it first would have lost them).
+    ASSERT_EQ(std::system(("mkdir -p '" + file("folder") + "'").c_str()), 0);
+    writeFile(file("folder/keep"), "keep me");
+    RunResult r = tool({"get", "u", "k", file("folder")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    EXPECT_EQ(readFile(file("folder/keep")), "keep me");
+    EXPECT_EQ(folderEntries(work.path), (std::vector<std::string>{"folder", "in"}));
+    // Nor can an unknown record empty a folder.
+    EXPECT_EQ(tool({"get", "u", "none", file("folder")}).status, 1);
+    EXPECT_EQ(readFile(file("folder/keep")), "keep me");
+    RunResult missing = tool({"get", "u", "k", file("no/such/folder/out")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err.rfind("Error: ", 0), 0u);
+}
+
+TEST_P(StoreCase, PutOfAMissingFileStoresNothing) {
+    RunResult r = tool({"put", "u", "k", file("missing")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: cannot read file \"" + file("missing") + "\": No such file or directory\n");
+    EXPECT_FALSE(fileExists(file("missing")));
+    EXPECT_EQ(tool({"list"}).out, "[]\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, StoreCase, ::testing::Values("sqlite"));
+INSTANTIATE_TEST_SUITE_P(Postgres, StoreCase, ::testing::Values("postgres"));
+
+// Command line rules, which do not depend on the store.
+TEST(SqliteCommandLine, UsageAndUnknownCommands) {
+    TempFolder data;
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{}, "Usage: brindlehq-cloudkit <status|setup|put|get> ...\n"},
+        {{"status", "a", "b"}, "Usage: status <container>\n"},
+        {{"status"}, "Usage: status <container>\n"},
+        {{"list"}, "Usage: list <container>\n"},
+        {{"setup", "a", "b"}, "Usage: setup <container>\n"},
+        {{"put", "u", "k", "c"}, "Usage: put <accountId> <key> <blobPath> <container>\n"},
+        {{"get", "u", "k", "o", "c", "x"}, "Usage: get <accountId> <key> <outPath> <container>\n"},
+        {{"delete", "u", "c"}, "Usage: delete <accountId> <key> <container>\n"},
+        {{"PUT", "u", "k", "f", "c"}, "Unknown command: PUT\n"},
+        {{"", "c"}, "Unknown command: \n"},
+        {{"lists", "c"}, "Unknown command: lists\n"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = runTool(c.args, data.path);
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    // Nothing was opened or created for any of them.
+    EXPECT_TRUE(folderEntries(data.path).empty());
+}
+
+TEST(SqliteContainers, IdentifiersNameFilesInsideTheDataFolder) {
+    TempFolder data;
+    TempFolder work;
+    const std::vector<std::string> ids = {"..", ".", "a/../../b", "/abs/path", "", std::string(300, 'n'),
+                                          std::string(300, 'n') + "2", "a.b", "a%2Eb", "../" + std::string(299, '.')};
+    writeFile(work.path + "/in", "blob");
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        writeFile(work.path + "/in", "blob " + std::to_string(i));
+        RunResult r = runTool({"put", "u", "k", work.path + "/in", ids[i]}, data.path);
+        ASSERT_EQ(r.status, 0) << ids[i] << ": " << r.err;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        RunResult r = runTool({"get", "u", "k", work.path + "/out", ids[i]}, data.path);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(readFile(work.path + "/out"), "blob " + std::to_string(i)) << ids[i];
+    }
+    // Only the tool's folder in the data home, and in it one file per container.
+    EXPECT_EQ(folderEntries(data.path), std::vector<std::string>{"brindlehq-cloudkit"});
+    const auto files = folderEntries(data.path + "/brindlehq-cloudkit");
+    EXPECT_EQ(files.size(), ids.size());
+    for (const auto& name : files) {
+        EXPECT_LE(name.size(), 255u);
+        EXPECT_EQ(name.substr(name.size() - 8), ".sqlite3") << name;
+    }
+}
+
+TEST(SqliteContainers, DataFolderDefaultsToTheHomeFolder) {
+    TempFolder home;
+    TempFolder work;
+    writeFile(work.path + "/in", "x");
+    // An unset or relative XDG_DATA_HOME falls back to ~/.local/share.
+    EXPECT_EQ(runTool({"put", "u", "k", work.path + "/in", "app"}, "-", home.path).status, 0);
+    EXPECT_EQ(runTool({"put", "u", "k2", work.path + "/in", "app"}, "relative/dir", home.path).status, 0);
+    EXPECT_TRUE(fileExists(home.path + "/.local/share/brindlehq-cloudkit/app.sqlite3"));
+    EXPECT_FALSE(fileExists("relative"));
+    EXPECT_EQ(runTool({"list", "app"}, "-", home.path).out.find("cb_backup_k2__u") != std::string::npos, true);
+}
+
+TEST(SqliteContainers, UnusableStoreIsReportedNotHidden) {
+    TempFolder data;
+    TempFolder work;
+    // The tool's folder is a file: the store cannot be opened.
+    writeFile(data.path + "/brindlehq-cloudkit", "not a folder");
+    EXPECT_EQ(runTool({"status", "app"}, data.path).out, "{\"available\": false}\n");
+    writeFile(work.path + "/in", "precious");
+    RunResult put = runTool({"put", "u", "k", work.path + "/in", "app"}, data.path);
+    EXPECT_EQ(put.status, 1);
+    EXPECT_EQ(put.err.rfind("Error: ", 0), 0u);
+    EXPECT_EQ(readFile(work.path + "/in"), "precious");  // the source file is never emptied
+    writeFile(work.path + "/out", "earlier backup");
+    RunResult get = runTool({"get", "u", "k", work.path + "/out", "app"}, data.path);
+    EXPECT_EQ(get.status, 1);
+    EXPECT_EQ(readFile(work.path + "/out"), "earlier backup");  // a failure is not an empty backup
+    // A damaged database file: an error, never a crash or invalid output.
+    std::remove((data.path + "/brindlehq-cloudkit").c_str());
+    ASSERT_EQ(std::system(("mkdir '" + data.path + "/brindlehq-cloudkit'").c_str()), 0);
+    writeFile(data.path + "/brindlehq-cloudkit/app.sqlite3", std::string(8192, 'G'));
+    RunResult list = runTool({"list", "app"}, data.path);
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.out, "");
+    EXPECT_EQ(list.err.rfind("Error: ", 0), 0u) << list.err;
+}
+
+TEST(PostgresOnly, StatusTellsRefusedFromUnreachable) {
+    TempFolder data;
+    const std::string base = postgresBaseUrl();
+    ASSERT_FALSE(base.empty());
+    const std::string hostPort = base.substr(base.find('@') + 1);
+    RunResult refused = runTool({"status", "postgresql://postgres:wrong-password@" + hostPort}, data.path);
+    EXPECT_EQ(refused.status, 0) << refused.err;
+    EXPECT_EQ(refused.out, "{\"available\": false}\n");
+    RunResult noUser = runTool({"status", "postgres://nobody@" + hostPort}, data.path);
+    EXPECT_EQ(noUser.out, "{\"available\": false}\n");
+    // Port 1 on loopback has no server.
+    RunResult unreachable = runTool({"status", "postgresql://postgres:x@127.0.0.1:1/postgres"}, data.path);
+    EXPECT_EQ(unreachable.status, 1);
+    EXPECT_EQ(unreachable.out, "");
+    EXPECT_EQ(unreachable.err.rfind("Error: connection to server at \"127.0.0.1\", port 1 failed:", 0), 0u) << unreachable.err;
+    EXPECT_EQ(std::count(unreachable.err.begin(), unreachable.err.end(), '\n'), 1);
+    // Refused credentials are an error for the record commands.
+    RunResult list = runTool({"list", "postgresql://postgres:wrong-password@" + hostPort}, data.path);
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.err.rfind("Error: ", 0), 0u);
+}
+
+namespace {
+
+// Waits up to timeoutSeconds for one notification on the listening
+// connection; returns its channel and payload.
+std::optional<std::pair<std::string, std::string>> nextNotification(PGconn* conn, int timeoutSeconds) {
+    for (int waited = 0; waited < timeoutSeconds * 10; ++waited) {
+        PQconsumeInput(conn);
+        if (PGnotify* note = PQnotifies(conn)) {
+            std::pair<std::string, std::string> got{note->relname, note->extra};
+            PQfreemem(note);
+            return got;
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(PQsocket(conn), &readable);
+        timeval slice{0, 100000};
+        select(PQsocket(conn) + 1, &readable, nullptr, nullptr, &slice);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST(PostgresOnly, SetupSendsANotificationForEveryChange) {
+    TempFolder data;
+    TempFolder work;
+    TempDatabase database;
+    ASSERT_FALSE(database.url.empty());
+    ASSERT_EQ(runTool({"setup", database.url}, data.path).status, 0);
+    PGconn* listener = PQconnectdb(database.url.c_str());
+    ASSERT_EQ(PQstatus(listener), CONNECTION_OK) << PQerrorMessage(listener);
+    PQclear(PQexec(listener, "LISTEN \"brindlehq-backup-v1\""));
+    writeFile(work.path + "/in", "pushed");
+    ASSERT_EQ(runTool({"put", "u1", "k/2", work.path + "/in", database.url}, data.path).status, 0);
+    auto note = nextNotification(listener, 20);
+    ASSERT_TRUE(note);
+    EXPECT_EQ(note->first, "brindlehq-backup-v1");
+    EXPECT_EQ(note->second, "cb_backup_k_2__u1");
+    // One notification per put, even though it replaces the row.
+    ASSERT_EQ(runTool({"put", "u1", "k/2", work.path + "/in", database.url}, data.path).status, 0);
+    ASSERT_EQ(runTool({"delete", "u1", "k/2", database.url}, data.path).status, 0);
+    auto second = nextNotification(listener, 20);
+    auto third = nextNotification(listener, 20);
+    ASSERT_TRUE(second && third);
+    EXPECT_EQ(second->second, "cb_backup_k_2__u1");
+    EXPECT_EQ(third->second, "cb_backup_k_2__u1");
+    // A name too long for a payload still announces a change, without it.
+    ASSERT_EQ(runTool({"put", "u", std::string(9000, 'L'), work.path + "/in", database.url}, data.path).status, 0);
+    auto longName = nextNotification(listener, 20);
+    ASSERT_TRUE(longName);
+    EXPECT_EQ(longName->second, "");
+    PQfinish(listener);
+}
