@@ -2,12 +2,14 @@
 """Times `uiglean-scripted tree` as a whole process on large generated scenes.
 
 Prints, per scene: its element count and file size, the median and best wall time of the run
-(scene loading included) and the peak resident memory of the process.
+(scene loading included), the median CPU time (user + system, less sensitive to other load on the
+machine) and the peak resident memory of the process.
 
 Usage: bench/tree_bench.py [path/to/uiglean-scripted] [runs]
 """
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -77,7 +79,7 @@ def main():
     if not os.path.exists(BIN):
         sys.exit(f"build {BIN} first (cmake --build --preset default)")
     print(f"binary: {BIN}; {RUNS} runs per scene; times are whole-process wall clock")
-    print(f"{'scene':<50} {'elements':>8} {'file':>8} {'nodes out':>9} {'median ms':>9} {'best ms':>8} {'peak MiB':>8}")
+    print(f"{'scene':<50} {'elements':>8} {'file':>8} {'nodes out':>9} {'median ms':>9} {'best ms':>8} {'cpu ms':>7} {'peak MiB':>8}")
     with tempfile.TemporaryDirectory() as tmp:
         for name, scene in scenes():
             path = os.path.join(tmp, "scene.json")
@@ -86,11 +88,14 @@ def main():
             elements = sum(count(w) for w in scene["apps"][0]["element"]["AXWindows"])
             env = dict(os.environ, UIGLEAN_SCENE=path)
             env.pop("UIGLEAN_JOURNAL", None)
-            times, peak, nodes = [], 0, 0
+            times, cpu, peak, nodes = [], [], 0, 0
             for _ in range(RUNS):
+                before = resource.getrusage(resource.RUSAGE_CHILDREN)
                 t0 = time.perf_counter()
                 p = subprocess.run([BIN, "tree"], env=env, capture_output=True)
                 times.append((time.perf_counter() - t0) * 1000)
+                after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                cpu.append((after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime) * 1000)
                 if p.returncode != 0:
                     sys.exit(f"tree failed: {p.stderr.decode()}")
             # Peak memory of the tool alone, measured by time(1) rather than this process's
@@ -103,7 +108,8 @@ def main():
             out = json.loads(p.stdout)
             nodes = sum(count_out(w) for w in out["windows"])
             print(f"{name:<50} {elements:>8} {os.path.getsize(path) // 1024:>7}K {nodes:>9} "
-                  f"{statistics.median(times):>9.1f} {min(times):>8.1f} {peak / 1024:>8.1f}")
+                  f"{statistics.median(times):>9.1f} {min(times):>8.1f} {statistics.median(cpu):>7.1f} "
+                  f"{peak / 1024:>8.1f}")
 
 
 def count_out(n):

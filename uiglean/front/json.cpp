@@ -139,8 +139,16 @@ void JsonWriter::endArray() {
 }
 void JsonWriter::key(std::string_view k) {
   separate();
-  appendJsonString(out, k);
-  out.push_back(':');
+  bool plain = true;
+  for (unsigned char c : k) plain = plain && c >= 0x20 && c < 0x80 && c != '"' && c != '\\' && c != '/';
+  if (plain) {
+    out.push_back('"');
+    out.append(k);
+    out += "\":";
+  } else {
+    appendJsonString(out, k);
+    out.push_back(':');
+  }
   afterKey_ = true;
 }
 void JsonWriter::string(std::string_view s) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <simdjson.h>
 #include <set>
 #include <sstream>
 
@@ -16,31 +17,194 @@ SValue* ElementImpl::find(const std::string& attr) {
 
 namespace {
 
-[[noreturn]] void bad(const std::string& where, const std::string& what) {
-  throw SceneError((where.empty() ? std::string("/") : where) + ": " + what);
+// A place in the scene document, turned into a JSON pointer only when an error names it.
+struct Loc {
+  const Loc* parent = nullptr;
+  std::string_view key;
+  std::size_t index = 0;
+  bool isIndex = false;
+
+  std::string str() const {
+    std::vector<const Loc*> chain;
+    for (const Loc* l = this; l != nullptr && l->parent != nullptr; l = l->parent) chain.push_back(l);
+    std::string out;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      out += '/';
+      if ((*it)->isIndex) {
+        out += std::to_string((*it)->index);
+        continue;
+      }
+      for (char c : (*it)->key) {
+        if (c == '~') {
+          out += "~0";
+        } else if (c == '/') {
+          out += "~1";
+        } else {
+          out += c;
+        }
+      }
+    }
+    return out;
+  }
+};
+
+const Loc kRoot{};
+
+Loc at(const Loc& where, std::string_view key) { return Loc{&where, key, 0, false}; }
+Loc at(const Loc& where, std::size_t i) { return Loc{&where, {}, i, true}; }
+
+// A read-only view of one value of the scene document, with the few queries the reader makes.
+// The document is parsed with simdjson (fast on large scenes); a document that does not parse is
+// parsed again with nlohmann::json, whose errors say where the text goes wrong.
+struct Doc {
+  simdjson::dom::element e;
+
+  using Type = simdjson::dom::element_type;
+  Type type() const { return e.type(); }
+  bool is_null() const { return type() == Type::NULL_VALUE; }
+  bool is_boolean() const { return type() == Type::BOOL; }
+  bool is_string() const { return type() == Type::STRING; }
+  bool is_number_integer() const { return type() == Type::INT64 || type() == Type::UINT64; }
+  bool is_number_unsigned() const { return type() == Type::UINT64; }
+  bool is_number_float() const { return type() == Type::DOUBLE; }
+  bool is_number() const { return is_number_integer() || is_number_float(); }
+  bool is_object() const { return type() == Type::OBJECT; }
+  bool is_array() const { return type() == Type::ARRAY; }
+  bool is_structured() const { return is_object() || is_array(); }
+
+  template <class T>
+  T get() const;
+
+  std::size_t size() const {
+    if (is_array()) return simdjson::dom::array(e).size();
+    if (is_object()) return simdjson::dom::object(e).size();
+    return 0;
+  }
+  Doc operator[](std::size_t i) const { return Doc{simdjson::dom::array(e).at(i).value_unsafe()}; }
+  Doc operator[](std::string_view key) const {
+    return Doc{simdjson::dom::object(e).at_key(key).value_unsafe()};
+  }
+  bool contains(std::string_view key) const {
+    return is_object() && simdjson::dom::object(e).at_key(key).error() == simdjson::SUCCESS;
+  }
+
+  // Iterates the entries of an array (operator*) or the members of an object (key, value).
+  struct Iter {
+    bool object = false;
+    simdjson::dom::array::iterator a;
+    simdjson::dom::object::iterator o;
+    Iter& operator++() {
+      if (object) {
+        ++o;
+      } else {
+        ++a;
+      }
+      return *this;
+    }
+    bool operator!=(const Iter& other) const { return object ? o != other.o : a != other.a; }
+    Doc operator*() const { return Doc{*a}; }
+    std::string_view key() const { return o.key(); }
+    Doc value() const { return Doc{o.value()}; }
+  };
+  Iter begin() const {
+    Iter it;
+    it.object = is_object();
+    if (it.object) {
+      it.o = simdjson::dom::object(e).begin();
+    } else {
+      it.a = simdjson::dom::array(e).begin();
+    }
+    return it;
+  }
+  Iter end() const {
+    Iter it;
+    it.object = is_object();
+    if (it.object) {
+      it.o = simdjson::dom::object(e).end();
+    } else {
+      it.a = simdjson::dom::array(e).end();
+    }
+    return it;
+  }
+};
+
+template <>
+bool Doc::get<bool>() const {
+  return e.get_bool().value_unsafe();
+}
+template <>
+std::string Doc::get<std::string>() const {
+  return std::string(e.get_string().value_unsafe());
+}
+template <>
+std::int64_t Doc::get<std::int64_t>() const {
+  if (type() == Type::UINT64) return static_cast<std::int64_t>(e.get_uint64().value_unsafe());
+  return e.get_int64().value_unsafe();
+}
+template <>
+std::uint64_t Doc::get<std::uint64_t>() const {
+  if (type() == Type::INT64) return static_cast<std::uint64_t>(e.get_int64().value_unsafe());
+  return e.get_uint64().value_unsafe();
+}
+template <>
+double Doc::get<double>() const {
+  if (type() == Type::INT64) return static_cast<double>(e.get_int64().value_unsafe());
+  if (type() == Type::UINT64) return static_cast<double>(e.get_uint64().value_unsafe());
+  return e.get_double().value_unsafe();
 }
 
-std::string at(const std::string& where, const std::string& key) {
-  std::string escaped;
-  for (char c : key) {
-    if (c == '~') {
-      escaped += "~0";
-    } else if (c == '/') {
-      escaped += "~1";
-    } else {
-      escaped += c;
+json toJson(const Doc& d) {
+  switch (d.type()) {
+    case Doc::Type::NULL_VALUE: return nullptr;
+    case Doc::Type::BOOL: return d.get<bool>();
+    case Doc::Type::STRING: return d.get<std::string>();
+    case Doc::Type::INT64: return d.get<std::int64_t>();
+    case Doc::Type::UINT64: return d.get<std::uint64_t>();
+    case Doc::Type::DOUBLE: return d.get<double>();
+    case Doc::Type::ARRAY: {
+      json a = json::array();
+      for (const Doc& x : d) a.push_back(toJson(x));
+      return a;
+    }
+    case Doc::Type::OBJECT: {
+      json o = json::object();
+      for (auto it = d.begin(); it != d.end(); ++it) o[std::string(it.key())] = toJson(it.value());
+      return o;
     }
   }
-  return where + "/" + escaped;
+  return nullptr;
 }
-std::string at(const std::string& where, std::size_t i) { return where + "/" + std::to_string(i); }
 
-bool getBool(const json& j, const std::string& where) {
+std::string describeJsonError(const std::string& text, const json::exception& error) {
+  const auto* parseError = dynamic_cast<const json::parse_error*>(&error);
+  if (parseError == nullptr) return std::string("invalid JSON: ") + error.what();
+  // byte is the offset where parsing stopped; give line and column as well.
+  std::size_t line = 1, col = 1;
+  for (std::size_t i = 0; i + 1 < parseError->byte && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      col = 1;
+    } else {
+      ++col;
+    }
+  }
+  return "invalid JSON at line " + std::to_string(line) + ", column " + std::to_string(col) +
+         " (byte " + std::to_string(parseError->byte) + ")";
+}
+
+SValue parseValue(Scene& scene, const Doc& j, const Loc& where, const std::string& name);
+
+[[noreturn]] void bad(const Loc& where, const std::string& what) {
+  std::string place = where.str();
+  throw SceneError((place.empty() ? std::string("/") : place) + ": " + what);
+}
+
+bool getBool(const Doc& j, const Loc& where) {
   if (!j.is_boolean()) bad(where, "expected true or false");
   return j.get<bool>();
 }
 
-std::int64_t getInt(const json& j, const std::string& where) {
+std::int64_t getInt(const Doc& j, const Loc& where) {
   if (j.is_number_integer() || j.is_number_unsigned()) {
     if (j.is_number_unsigned() && j.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
       bad(where, "integer out of range");
@@ -50,75 +214,75 @@ std::int64_t getInt(const json& j, const std::string& where) {
   bad(where, "expected an integer");
 }
 
-std::int32_t getInt32(const json& j, const std::string& where) {
+std::int32_t getInt32(const Doc& j, const Loc& where) {
   std::int64_t v = getInt(j, where);
   if (v < INT32_MIN || v > INT32_MAX) bad(where, "integer out of 32-bit range");
   return static_cast<std::int32_t>(v);
 }
 
-std::uint32_t getUint32(const json& j, const std::string& where) {
+std::uint32_t getUint32(const Doc& j, const Loc& where) {
   std::int64_t v = getInt(j, where);
   if (v < 0 || v > UINT32_MAX) bad(where, "expected an unsigned 32-bit integer");
   return static_cast<std::uint32_t>(v);
 }
 
-double getNumber(const json& j, const std::string& where) {
+double getNumber(const Doc& j, const Loc& where) {
   if (!j.is_number()) bad(where, "expected a number");
   return j.get<double>();
 }
 
-std::string getString(const json& j, const std::string& where) {
+std::string getString(const Doc& j, const Loc& where) {
   if (!j.is_string()) bad(where, "expected a string");
   return j.get<std::string>();
 }
 
-const json& getObject(const json& j, const std::string& where) {
+Doc getObject(const Doc& j, const Loc& where) {
   if (!j.is_object()) bad(where, "expected an object");
   return j;
 }
 
-const json& getArray(const json& j, const std::string& where) {
+Doc getArray(const Doc& j, const Loc& where) {
   if (!j.is_array()) bad(where, "expected a list");
   return j;
 }
 
-std::vector<std::string> getStrings(const json& j, const std::string& where) {
+std::vector<std::string> getStrings(const Doc& j, const Loc& where) {
   std::vector<std::string> out;
   getArray(j, where);
   for (std::size_t i = 0; i < j.size(); ++i) out.push_back(getString(j[i], at(where, i)));
   return out;
 }
 
-std::map<std::string, std::int32_t> getCodes(const json& j, const std::string& where) {
+std::map<std::string, std::int32_t> getCodes(const Doc& j, const Loc& where) {
   std::map<std::string, std::int32_t> out;
   getObject(j, where);
-  for (auto it = j.begin(); it != j.end(); ++it) out[it.key()] = getInt32(it.value(), at(where, it.key()));
+  for (auto it = j.begin(); it != j.end(); ++it) out[std::string(it.key())] = getInt32(it.value(), at(where, it.key()));
   return out;
 }
 
-std::array<double, 2> getPair(const json& j, const std::string& where) {
+std::array<double, 2> getPair(const Doc& j, const Loc& where) {
   if (!j.is_array() || j.size() != 2) bad(where, "expected a list of two numbers");
   return {getNumber(j[0], at(where, 0)), getNumber(j[1], at(where, 1))};
 }
 
-Rect getRect(const json& j, const std::string& where) {
+Rect getRect(const Doc& j, const Loc& where) {
   if (!j.is_array() || j.size() != 4) bad(where, "expected [x, y, width, height]");
   return {getNumber(j[0], at(where, 0)), getNumber(j[1], at(where, 1)),
           getNumber(j[2], at(where, 2)), getNumber(j[3], at(where, 3))};
 }
 
-bool isValueWrapper(const json& j) {
+bool isValueWrapper(const Doc& j) {
   if (!j.is_object() || j.size() != 1) return false;
-  const std::string& k = j.begin().key();
+  const std::string k(j.begin().key());
   return k == "point" || k == "size" || k == "range" || k == "other" || k == "element";
 }
 
-SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
+SElementPtr parseElement(Scene& scene, const Doc& j, const Loc& where,
                          const std::string& path);
 
 // An element list entry: an Element object or {"element": ...}. Returns the element and whether
 // it is defined here.
-std::pair<SElementPtr, bool> parseElementRef(Scene& scene, const json& ref, const std::string& where,
+std::pair<SElementPtr, bool> parseElementRef(Scene& scene, const Doc& ref, const Loc& where,
                                              const std::string& path) {
   if (ref.is_string()) {
     SElementPtr placeholder = std::make_shared<SElement>();
@@ -129,7 +293,7 @@ std::pair<SElementPtr, bool> parseElementRef(Scene& scene, const json& ref, cons
   bad(where, "expected an element id or an element");
 }
 
-PlistValue toPlist(const json& j) {
+PlistValue toPlist(const Doc& j) {
   PlistValue v;
   if (j.is_boolean()) {
     v.v = j.get<bool>();
@@ -151,11 +315,11 @@ PlistValue toPlist(const json& j) {
   return v;
 }
 
-Effect parseEffect(Scene& scene, const json& j, const std::string& where, const std::string& owner) {
+Effect parseEffect(Scene& scene, const Doc& j, const Loc& where, const std::string& owner) {
   if (!j.is_object() || j.size() != 1) bad(where, "expected an effect object with one key");
-  const std::string& kind = j.begin().key();
-  const json& body = j.begin().value();
-  std::string w = at(where, kind);
+  const std::string kind(j.begin().key());
+  const Doc& body = j.begin().value();
+  Loc w = at(where, kind);
   Effect e;
   if (kind == "setAttr" || kind == "removeAttr") {
     getObject(body, w);
@@ -189,7 +353,7 @@ Effect parseEffect(Scene& scene, const json& j, const std::string& where, const 
   return e;
 }
 
-SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
+SElementPtr parseElement(Scene& scene, const Doc& j, const Loc& where,
                          const std::string& path) {
   getObject(j, where);
   auto e = std::make_shared<SElement>();
@@ -201,9 +365,9 @@ SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
   }
   e->name = e->id.empty() ? path : e->id;
   for (auto it = j.begin(); it != j.end(); ++it) {
-    const std::string& k = it.key();
-    std::string w = at(where, k);
-    const json& v = it.value();
+    const std::string k(it.key());
+    Loc w = at(where, k);
+    const Doc& v = it.value();
     if (k.rfind("AX", 0) == 0) {
       e->attrs.emplace_back(k, parseValue(scene, v, w, v.is_structured() ? e->name + "/" + k : std::string()));
     } else if (k == "id") {
@@ -224,7 +388,7 @@ SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
     } else if (k == "on") {
       getObject(v, w);
       for (auto oit = v.begin(); oit != v.end(); ++oit) {
-        std::string ow = at(w, oit.key());
+        Loc ow = at(w, oit.key());
         getArray(oit.value(), ow);
         std::vector<Effect> effects;
         for (std::size_t i = 0; i < oit.value().size(); ++i) {
@@ -239,14 +403,14 @@ SElementPtr parseElement(Scene& scene, const json& j, const std::string& where,
   return e;
 }
 
-SApp parseApp(Scene& scene, const json& j, const std::string& where) {
+SApp parseApp(Scene& scene, const Doc& j, const Loc& where) {
   getObject(j, where);
   SApp app;
   if (!j.contains("pid")) bad(where, "missing \"pid\"");
   app.pid = getInt32(j["pid"], at(where, "pid"));
   for (auto it = j.begin(); it != j.end(); ++it) {
-    const std::string& k = it.key();
-    std::string w = at(where, k);
+    const std::string k(it.key());
+    Loc w = at(where, k);
     if (k == "pid") {
     } else if (k == "name") {
       app.name = getString(it.value(), w);
@@ -275,12 +439,12 @@ SApp parseApp(Scene& scene, const json& j, const std::string& where) {
   return app;
 }
 
-SImage parseImage(const json& j, const std::string& where) {
+SImage parseImage(const Doc& j, const Loc& where) {
   getObject(j, where);
   SImage img;
   for (auto it = j.begin(); it != j.end(); ++it) {
-    const std::string& k = it.key();
-    std::string w = at(where, k);
+    const std::string k(it.key());
+    Loc w = at(where, k);
     if (k == "w") {
       img.w = getInt(it.value(), w);
     } else if (k == "h") {
@@ -292,15 +456,16 @@ SImage parseImage(const json& j, const std::string& where) {
     } else if (k == "observations") {
       getArray(it.value(), w);
       for (std::size_t i = 0; i < it.value().size(); ++i) {
-        const json& o = it.value()[i];
-        std::string ow = at(w, i);
+        const Doc& o = it.value()[i];
+        Loc ow = at(w, i);
         getObject(o, ow);
         TextObservation obs;
         if (o.contains("box")) obs.boundingBox = getRect(o["box"], at(ow, "box"));
         if (o.contains("candidates")) {
-          const json& cs = getArray(o["candidates"], at(ow, "candidates"));
+          Loc candidatesAt = at(ow, "candidates");
+          const Doc& cs = getArray(o["candidates"], candidatesAt);
           for (std::size_t c = 0; c < cs.size(); ++c) {
-            std::string cw = at(at(ow, "candidates"), c);
+            Loc cw = at(candidatesAt, c);
             getObject(cs[c], cw);
             RecognizedText t;
             if (cs[c].contains("text")) t.text = getString(cs[c]["text"], at(cw, "text"));
@@ -319,13 +484,13 @@ SImage parseImage(const json& j, const std::string& where) {
   return img;
 }
 
-SNotification parseNotification(const json& j, const std::string& where) {
+SNotification parseNotification(const Doc& j, const Loc& where) {
   getObject(j, where);
   SNotification n;
   if (!j.contains("name")) bad(where, "missing \"name\"");
   for (auto it = j.begin(); it != j.end(); ++it) {
-    const std::string& k = it.key();
-    std::string w = at(where, k);
+    const std::string k(it.key());
+    Loc w = at(where, k);
     if (k == "name") {
       n.name = getString(it.value(), w);
     } else if (k == "atMs") {
@@ -352,7 +517,7 @@ void resolveRefs(Scene& scene, SValue& v, const SElement& owner, const std::stri
     if (!e || !e->name.empty()) return;  // a real element
     auto it = scene.byId.find(e->id);
     if (it == scene.byId.end()) {
-      bad(owner.name + "/" + attr, "no element has the id \"" + e->id + "\"");
+      throw SceneError(owner.name + "/" + attr + ": no element has the id \"" + e->id + "\"");
     }
     e = it->second;
   };
@@ -379,7 +544,8 @@ void resolveElementRefs(Scene& scene, const SElementPtr& root) {
       for (auto& eff : effects) {
         if ((eff.kind == Effect::Kind::SetAttr || eff.kind == Effect::Kind::RemoveAttr) &&
             scene.byId.count(eff.elementId) == 0) {
-          bad(e->name + "/on/" + name, "no element has the id \"" + eff.elementId + "\"");
+          throw SceneError(e->name + "/on/" + name + ": no element has the id \"" + eff.elementId +
+                           "\"");
         }
         visit(eff.value, "on/" + name);
       }
@@ -389,7 +555,9 @@ void resolveElementRefs(Scene& scene, const SElementPtr& root) {
 
 }  // namespace
 
-SValue parseValue(Scene& scene, const json& j, const std::string& where, const std::string& name) {
+namespace {
+
+SValue parseValue(Scene& scene, const Doc& j, const Loc& where, const std::string& name) {
   SValue v;
   if (j.is_null()) return v;
   if (j.is_string()) {
@@ -412,9 +580,9 @@ SValue parseValue(Scene& scene, const json& j, const std::string& where, const s
     if (!isValueWrapper(j)) {
       bad(where, "expected a value: {\"point\"}, {\"size\"}, {\"range\"}, {\"element\"} or {\"other\"}");
     }
-    const std::string& k = j.begin().key();
-    const json& body = j.begin().value();
-    std::string w = at(where, k);
+    const std::string k(j.begin().key());
+    const Doc& body = j.begin().value();
+    Loc w = at(where, k);
     if (k == "point" || k == "size") {
       auto p = getPair(body, w);
       v.kind = k == "point" ? SValue::Kind::Point : SValue::Kind::Size;
@@ -432,7 +600,7 @@ SValue parseValue(Scene& scene, const json& j, const std::string& where, const s
       v.inlineDef = {defined};
     } else {
       v.kind = SValue::Kind::Other;
-      v.raw = j;
+      v.raw = toJson(j);
     }
     return v;
   }
@@ -446,13 +614,13 @@ SValue parseValue(Scene& scene, const json& j, const std::string& where, const s
   }
   if (!elements) {
     v.kind = SValue::Kind::Other;
-    v.raw = j;
+    v.raw = toJson(j);
     return v;
   }
   v.kind = SValue::Kind::Elements;
   for (std::size_t i = 0; i < j.size(); ++i) {
-    const json& entry = j[i];
-    std::string w = at(where, i);
+    const Doc& entry = j[i];
+    Loc w = at(where, i);
     std::string path = name + "/" + std::to_string(i);
     if (isValueWrapper(entry)) {
       auto [e, defined] = parseElementRef(scene, entry.begin().value(), at(w, "element"), path);
@@ -466,37 +634,37 @@ SValue parseValue(Scene& scene, const json& j, const std::string& where, const s
   return v;
 }
 
+}  // namespace
+
 Scene parseScene(const std::string& text, const std::string& path) {
   Scene scene;
   scene.path = path;
-  json j;
-  try {
-    j = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // e.byte is the offset where parsing stopped; give line and column as well.
-    std::size_t line = 1, col = 1;
-    for (std::size_t i = 0; i + 1 < e.byte && i < text.size(); ++i) {
-      if (text[i] == '\n') {
-        ++line;
-        col = 1;
-      } else {
-        ++col;
-      }
+  simdjson::dom::parser parser;
+  simdjson::dom::element root;
+  if (auto error = parser.parse(text).get(root); error != simdjson::SUCCESS) {
+    // Let the slower parser find where the text goes wrong, for a message with a location.
+    try {
+      json checked = json::parse(text);
+      (void)checked;
+    } catch (const json::exception& e) {
+      throw SceneError(describeJsonError(text, e));
     }
-    throw SceneError("invalid JSON at line " + std::to_string(line) + ", column " +
-                     std::to_string(col) + " (byte " + std::to_string(e.byte) + ")");
+    throw SceneError(std::string("invalid JSON: ") + simdjson::error_message(error));
   }
-  if (!j.is_object()) bad("", "a scene is a JSON object");
+  Doc j{root};
+  if (!j.is_object()) bad(kRoot, "a scene is a JSON object");
   // Keep the top-level keys that writing back does not rebuild from the model.
   scene.original = json::object();
   for (auto it = j.begin(); it != j.end(); ++it) {
-    if (it.key() != "apps" && it.key() != "installed") scene.original[it.key()] = it.value();
+    if (it.key() != "apps" && it.key() != "installed") {
+      scene.original[std::string(it.key())] = toJson(it.value());
+    }
   }
   std::set<std::int32_t> pids;
   for (auto it = j.begin(); it != j.end(); ++it) {
-    const std::string& k = it.key();
-    const json& v = it.value();
-    std::string w = at("", k);
+    const std::string k(it.key());
+    const Doc v = it.value();
+    Loc w = at(kRoot, k);
     if (k == "trusted") {
       scene.trusted = getBool(v, w);
     } else if (k == "secureInput") {
@@ -515,12 +683,12 @@ Scene parseScene(const std::string& text, const std::string& path) {
     } else if (k == "installed") {
       getArray(v, w);
       for (std::size_t i = 0; i < v.size(); ++i) {
-        std::string iw = at(w, i);
-        const json& o = getObject(v[i], iw);
+        Loc iw = at(w, i);
+        const Doc o = getObject(v[i], iw);
         SInstalled inst;
         if (!o.contains("url")) bad(iw, "missing \"url\"");
         for (auto oit = o.begin(); oit != o.end(); ++oit) {
-          std::string ow = at(iw, oit.key());
+          Loc ow = at(iw, oit.key());
           if (oit.key() == "url") {
             inst.url = getString(oit.value(), ow);
           } else if (oit.key() == "bundleId") {
@@ -540,8 +708,8 @@ Scene parseScene(const std::string& text, const std::string& path) {
     } else if (k == "displays") {
       getArray(v, w);
       for (std::size_t i = 0; i < v.size(); ++i) {
-        std::string dw = at(w, i);
-        const json& o = getObject(v[i], dw);
+        Loc dw = at(w, i);
+        const Doc o = getObject(v[i], dw);
         if (!o.contains("id") || !o.contains("bounds")) bad(dw, "a display has \"id\" and \"bounds\"");
         scene.displays.push_back({getUint32(o["id"], at(dw, "id")), getRect(o["bounds"], at(dw, "bounds"))});
       }
@@ -554,7 +722,7 @@ Scene parseScene(const std::string& text, const std::string& path) {
     } else if (k == "images") {
       getObject(v, w);
       for (auto iit = v.begin(); iit != v.end(); ++iit) {
-        scene.images[iit.key()] = parseImage(iit.value(), at(w, iit.key()));
+        scene.images[std::string(iit.key())] = parseImage(iit.value(), at(w, iit.key()));
       }
     } else if (k == "notifications") {
       getArray(v, w);
@@ -571,7 +739,7 @@ Scene parseScene(const std::string& text, const std::string& path) {
   }
   if (!j.contains("windowList")) scene.windowList.v = PlistArray{};
   if (scene.frontmost && pids.count(*scene.frontmost) == 0) {
-    bad("/frontmost", "no app has the pid " + std::to_string(*scene.frontmost));
+    bad(at(kRoot, "frontmost"), "no app has the pid " + std::to_string(*scene.frontmost));
   }
   for (auto& app : scene.apps) resolveElementRefs(scene, app.element);
   for (auto& inst : scene.installed) {
@@ -579,11 +747,6 @@ Scene parseScene(const std::string& text, const std::string& path) {
   }
   // Elements reachable only through the id table (defined inside effects) are resolved too.
   for (auto& [id, e] : scene.byId) resolveElementRefs(scene, e);
-  // The document is no longer needed, but tearing down a large one costs more than the rest of a
-  // short run; it is handed to a holder that lives until the process ends.
-  static json* lastDocument = nullptr;
-  delete lastDocument;
-  lastDocument = new json(std::move(j));
   return scene;
 }
 

@@ -139,10 +139,6 @@ struct Scene {
 Scene loadScene(const std::string& path);
 Scene parseScene(const std::string& text, const std::string& path);
 
-// Parses a Value as it appears in a scene (for effects and tests). New elements are registered in
-// scene.byId; `where` is the JSON location and `name` the journal path of elements defined here.
-SValue parseValue(Scene& scene, const json& j, const std::string& where, const std::string& name);
-
 // The scene as the run left it, in the scene file's form. Time goes on from `nowMs`: arrivals
 // still to come are written relative to it, so that the next run's clock (which starts at 0)
 // continues where this one stopped.
