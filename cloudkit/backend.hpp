@@ -28,6 +28,7 @@ struct Backend {
     sqlite3* lite = nullptr;
     pg_conn* pg = nullptr;
     std::string assetFolder;  // where the files of "asset" fields live
+    std::string blobFolder;   // embedded store: where large blobs live, one file each
 };
 
 // Resolves a stored "asset" value to the path of a file in the asset folder;

@@ -81,11 +81,14 @@ void cmdSetup(Store& store) {
 }
 
 void cmdPut(const std::string& accountId, const std::string& key, const std::string& blobPath, Store& store) {
-    FileRead source = readWholeFile(blobPath);
-    if (!source.bytes) throw CommandError{StoreError{INTERNAL_ERROR, source.error}};
+    // The store takes the bytes from the open file: the embedded store
+    // copies a large one straight into its own file, without holding it.
+    FileOpen source = openForReading(blobPath);
+    if (!source.file) throw CommandError{StoreError{INTERNAL_ERROR, source.error}};
     BackupRecord record;
     record.name = recordName(key, accountId);
-    record.blob = std::move(source.bytes);
+    record.blobFile = std::move(source.file);
+    record.blobFilePath = blobPath;
     record.updatedAtMs = currentTimeMs();
     // The listing fields are text, so malformed UTF-8 is repaired here.
     record.account = validUtf8(accountId);
@@ -102,6 +105,11 @@ void cmdGet(const std::string& accountId, const std::string& key, const std::str
         // A record that is not there is an empty backup; any other failure
         // is reported, so that it is never mistaken for one.
         if (e.error.code != UNKNOWN_ITEM) throw;
+    }
+    if (record && record->blobFile) {
+        if (auto error = replaceFileFrom(outPath, record->blobFile->fd, record->blobFilePath))
+            throw CommandError{StoreError{INTERNAL_ERROR, *error}};
+        return;
     }
     if (record && record->blob) return writeOutput(outPath, record->blob->data.get(), record->blob->size);
     if (record && record->asset) {

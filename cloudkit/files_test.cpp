@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -90,4 +91,53 @@ TEST(MakeFolders, CreatesParentsAndRefusesFiles) {
     std::ofstream(temp.path + "/file") << "x";
     EXPECT_TRUE(makeFolders(temp.path + "/file"));
     EXPECT_TRUE(makeFolders(temp.path + "/file/sub"));
+}
+
+TEST(CopyFileData, CopiesFilesAndPipesFromTheirOffset) {
+    TempFolder temp;
+    std::string content(9u << 20, 'q');  // more than one copy chunk
+    for (std::size_t i = 0; i < content.size(); i += 4093) content[i] = static_cast<char>(i / 4093);
+    std::ofstream(temp.path + "/in", std::ios::binary) << content;
+    FileOpen in = openForReading(temp.path + "/in");
+    ASSERT_TRUE(in.file) << in.error;
+    ASSERT_EQ(::lseek(in.file->fd, 5, SEEK_SET), 5);
+    const int out = ::open((temp.path + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::write(out, "head", 4), 4);
+    EXPECT_FALSE(copyFileData(in.file->fd, "in", out, "out", true));
+    ::close(out);
+    EXPECT_EQ(slurp(temp.path + "/out"), "head" + content.substr(5));
+    // A pipe has no size and goes through the buffer.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ASSERT_EQ(::write(pipeFds[1], "piped\0bytes", 11), 11);
+    ::close(pipeFds[1]);
+    EXPECT_FALSE(replaceFileFrom(temp.path + "/fromPipe", pipeFds[0], "pipe"));
+    ::close(pipeFds[0]);
+    EXPECT_EQ(slurp(temp.path + "/fromPipe"), std::string("piped\0bytes", 11));
+}
+
+TEST(CopyFileData, ErrorsNameTheFailingSide) {
+    TempFolder temp;
+    FileOpen folder = openForReading(temp.path);
+    ASSERT_TRUE(folder.file);
+    const int out = ::open((temp.path + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
+    auto readError = copyFileData(folder.file->fd, "the-source", out, "the-target", false);
+    ::close(out);
+    ASSERT_TRUE(readError);
+    EXPECT_EQ(readError->rfind("cannot read file \"the-source\"", 0), 0u) << *readError;
+    std::ofstream(temp.path + "/in") << "data";
+    FileOpen in = openForReading(temp.path + "/in");
+    const int readOnly = ::open((temp.path + "/out").c_str(), O_RDONLY);
+    auto writeError = copyFileData(in.file->fd, "the-source", readOnly, "the-target", false);
+    ::close(readOnly);
+    ASSERT_TRUE(writeError);
+    EXPECT_EQ(writeError->rfind("cannot write file \"the-target\"", 0), 0u) << *writeError;
+    // A failed replacement from a file leaves the old output and no temporary file.
+    std::ofstream(temp.path + "/kept") << "old";
+    FileOpen again = openForReading(temp.path);
+    EXPECT_TRUE(replaceFileFrom(temp.path + "/kept", again.file->fd, "folder"));
+    EXPECT_EQ(slurp(temp.path + "/kept"), "old");
+    EXPECT_EQ(entryCount(temp.path), 3);
+    EXPECT_FALSE(openForReading(temp.path + "/none").file);
 }

@@ -3,13 +3,42 @@
 #include "files.hpp"
 #include "text.hpp"
 
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace cloudkit {
 namespace {
 
 constexpr int BUSY_TIMEOUT_MS = 60000;
 constexpr int BLOB_CHUNK = 16 << 20;
+
+// Blobs of this size and more live in a file of their own in the blob
+// folder beside the database, and the row names the file; smaller ones stay
+// in the row. Below it a blob takes at most two of the database's 64 KiB
+// pages, and writing it twice (to the log, then into the database) is
+// cheaper than creating, syncing and naming a file; above it the double
+// write and the page chains cost more than a plain file copy.
+constexpr std::size_t INLINE_BLOB_LIMIT = std::size_t{128} << 10;
+// A put writes its blob under a ".tmp-" name while holding an flock on it,
+// taken right after creating it. Such a file is abandoned when nobody holds
+// its lock any more and it is older than this, which also covers the moment
+// between its creation and the lock.
+constexpr std::time_t ABANDONED_TEMP_AGE_S = 300;
+// How often get reads the row again when the file it named was replaced
+// (and removed) by a put in between.
+constexpr int FETCH_ATTEMPTS = 1000;
+constexpr const char* BLOB_SUFFIX = ".blob";
+constexpr const char* TEMP_PREFIX = ".tmp-";
+constexpr std::size_t BLOB_ID_LENGTH = 32;
 
 constexpr const char* SCHEMA =
     "CREATE TABLE IF NOT EXISTS backup_record ("
@@ -18,7 +47,8 @@ constexpr const char* SCHEMA =
     " key TEXT,"
     " updated_at INTEGER,"
     " asset TEXT,"
-    " blob BLOB);"
+    " blob BLOB,"
+    " blob_file TEXT);"
     "CREATE TABLE IF NOT EXISTS subscription ("
     " id TEXT PRIMARY KEY NOT NULL,"
     " content_available INTEGER NOT NULL);";
@@ -84,6 +114,164 @@ Outcome<T> inTransaction(sqlite3* db, const char* begin, Body body) {
     return outcome;
 }
 
+std::string fileError(const std::string& what, const std::string& path, int error) {
+    return what + " \"" + path + "\": " + std::strerror(error);
+}
+
+// 128 random bits in hex: the name of a new blob file.
+std::string randomId() {
+    unsigned char bits[BLOB_ID_LENGTH / 2] = {};
+    std::size_t filled = 0;
+    while (filled < sizeof bits) {
+        const ssize_t got = ::getrandom(bits + filled, sizeof bits - filled, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    if (filled < sizeof bits) {
+        // No kernel randomness: the time and the process still make the name unique.
+        timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const auto mixed = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+                           (static_cast<std::uint64_t>(::getpid()) << 48);
+        for (std::size_t i = 0; i < sizeof bits; ++i) bits[i] = static_cast<unsigned char>(mixed >> ((i % 8) * 8));
+    }
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string id;
+    for (unsigned char bit : bits) {
+        id += HEX[bit >> 4];
+        id += HEX[bit & 15];
+    }
+    return id;
+}
+
+// Only names this store makes are read or removed; a stored value of any
+// other form (a damaged or foreign database) names no file.
+bool isBlobFileName(const std::string& name) {
+    if (name.size() != BLOB_ID_LENGTH + std::strlen(BLOB_SUFFIX) || name.compare(BLOB_ID_LENGTH, std::string::npos, BLOB_SUFFIX) != 0)
+        return false;
+    for (std::size_t i = 0; i < BLOB_ID_LENGTH; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+bool syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool good = ::fsync(fd) == 0;
+    ::close(fd);
+    return good;
+}
+
+// The blob file the row of that name points at, if any.
+Outcome<std::optional<std::string>> currentBlobFile(sqlite3* db, const std::string& name) {
+    Statement statement;
+    if (!prepare(db, statement, "SELECT blob_file FROM backup_record WHERE name = ?1"))
+        return {std::nullopt, liteError(db, "cannot read the record")};
+    bindText(statement, 1, name);
+    const int step = sqlite3_step(statement.handle);
+    if (step == SQLITE_DONE) return {std::optional<std::string>(), std::nullopt};
+    if (step != SQLITE_ROW) return {std::nullopt, liteError(db, "cannot read the record")};
+    return {columnOptionalText(statement, 0), std::nullopt};
+}
+
+// Removes the files of the blob folder that nothing will read again. It
+// runs inside a write transaction, so it sees the committed rows while no
+// other process can commit:
+// - a put renames its file to its final name and commits while holding
+//   that same write lock, so a final-named file that no row names belongs
+//   to no put in progress: it is left by a put that ended before its commit,
+//   or it is the old file of a put or delete that ended before removing it;
+// - a ".tmp-" file is being written for as long as its writer holds its
+//   lock, so it is removed only when the lock is free and the file is old.
+void sweepBlobFolder(sqlite3* db, const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> finished, unfinished;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (isBlobFileName(name)) finished.push_back(name);
+        else if (name.rfind(TEMP_PREFIX, 0) == 0) unfinished.push_back(name);
+    }
+    ::closedir(dir);
+    if (!finished.empty()) {
+        Statement statement;
+        if (!prepare(db, statement, "SELECT blob_file FROM backup_record WHERE blob_file IS NOT NULL")) return;
+        std::set<std::string> named;
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(statement.handle)) == SQLITE_ROW) named.insert(columnText(statement, 0));
+        if (step != SQLITE_DONE) return;  // not knowing every name, remove nothing
+        for (const std::string& name : finished) {
+            if (named.count(name) == 0) ::unlink((folder + "/" + name).c_str());
+        }
+    }
+    const std::time_t now = std::time(nullptr);
+    for (const std::string& name : unfinished) {
+        const std::string path = folder + "/" + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && now - info.st_mtime > ABANDONED_TEMP_AGE_S &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
+}
+
+// A blob written to its own file, not yet under its final name.
+struct BlobFileWrite {
+    std::string name;       // the final name, in the blob folder
+    std::string temporary;  // the path it was written to
+    std::shared_ptr<OpenFile> file;  // holds the writer's lock until the put ends
+};
+
+// Copies the source into a new file under a temporary name in the folder
+// and syncs it. The database syncs its log at every commit of a put (see
+// withSyncedCommits), so the bytes a committed row names are on the disk
+// first: after a power loss the row names either the old or the new file
+// whole. There is no setting under which the database skips syncing, so
+// neither does this.
+std::optional<std::string> writeBlobFile(const std::string& folder, const BackupRecord& record, BlobFileWrite& out) {
+    if (auto error = makeFolders(folder)) return error;
+    const std::string id = randomId();
+    out.name = id + BLOB_SUFFIX;
+    out.temporary = folder + "/" + TEMP_PREFIX + id;
+    const int fd = ::open(out.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return fileError("cannot write file", out.temporary, errno);
+    out.file = std::make_shared<OpenFile>(fd);
+    std::optional<std::string> error;
+    if (::flock(fd, LOCK_EX) != 0) error = fileError("cannot lock file", out.temporary, errno);
+    if (!error) error = copyFileData(record.blobFile->fd, record.blobFilePath, fd, out.temporary, true);
+    if (!error && ::fdatasync(fd) != 0) error = fileError("cannot write file", out.temporary, errno);
+    if (error) ::unlink(out.temporary.c_str());
+    return error;
+}
+
+// Runs body with each commit synced to the disk before it returns. A put
+// or delete removes the file that the row named before right after its
+// commit; were the commit only in the page cache, a power loss could bring
+// back a row naming a file that is gone.
+template <class T, class Body>
+Outcome<T> withSyncedCommits(sqlite3* db, Body body) {
+    if (!exec(db, "PRAGMA synchronous = FULL")) return {std::nullopt, liteError(db, "cannot set up the transaction")};
+    Outcome<T> outcome = body();
+    exec(db, "PRAGMA synchronous = NORMAL");
+    return outcome;
+}
+
+void removeBlobFile(const Backend& backend, const std::optional<std::string>& name) {
+    if (name && isBlobFileName(*name)) ::unlink((backend.blobFolder + "/" + *name).c_str());
+}
+
+bool hasBlobFileColumn(sqlite3* db) {
+    Statement statement;
+    if (!prepare(db, statement, "SELECT count(*) FROM pragma_table_info('backup_record') WHERE name = 'blob_file'"))
+        return false;
+    return sqlite3_step(statement.handle) == SQLITE_ROW && sqlite3_column_int(statement.handle, 0) == 1;
+}
+
 bool schemaPresent(sqlite3* db) {
     Statement statement;
     if (!prepare(db, statement, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('backup_record', 'subscription')"))
@@ -106,6 +294,7 @@ bool liteOpen(Backend& backend) {
     const std::string stem = containerStem(backend.identifier);
     const std::string path = folder + "/" + stem + ".sqlite3";
     backend.assetFolder = folder + "/" + stem + ".assets";
+    backend.blobFolder = folder + "/" + stem + ".blobs";
     sqlite3* db = nullptr;
     const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     backend.lite = db;
@@ -120,6 +309,14 @@ bool liteOpen(Backend& backend) {
     if (good && !schemaPresent(db)) {
         good = inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
                    if (!exec(db, SCHEMA)) return {std::nullopt, liteError(db, "cannot create tables")};
+                   return {true, std::nullopt};
+               }).value.has_value();
+    }
+    // Databases made before large blobs had files of their own gain the column.
+    if (good && !hasBlobFileColumn(db)) {
+        good = inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
+                   if (!hasBlobFileColumn(db) && !exec(db, "ALTER TABLE backup_record ADD COLUMN blob_file TEXT"))
+                       return {std::nullopt, liteError(db, "cannot add the blob file column")};
                    return {true, std::nullopt};
                }).value.has_value();
     }
@@ -149,79 +346,164 @@ Outcome<bool> liteSaveSubscription(Backend& backend, const Subscription& subscri
 
 Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name) {
     sqlite3* db = backend.lite;
-    return inTransaction<BackupRecord>(db, "BEGIN", [&]() -> Outcome<BackupRecord> {
-        Statement statement;
-        if (!prepare(db, statement, "SELECT rowid, typeof(blob) = 'blob', length(blob), asset, updated_at, account, key"
-                                    " FROM backup_record WHERE name = ?1"))
-            return {std::nullopt, liteError(db, "cannot read the record")};
-        bindText(statement, 1, name);
-        const int step = sqlite3_step(statement.handle);
-        if (step == SQLITE_DONE) return failure<BackupRecord>(UNKNOWN_ITEM, "record not found: " + name);
-        if (step != SQLITE_ROW) return {std::nullopt, liteError(db, "cannot read the record")};
-        BackupRecord record;
-        record.name = name;
-        record.asset = assetPath(backend, columnOptionalText(statement, 3));
-        record.updatedAtMs = columnOptionalInteger(statement, 4);
-        record.account = columnOptionalText(statement, 5);
-        record.key = columnOptionalText(statement, 6);
-        if (sqlite3_column_int(statement.handle, 1) == 1) {
-            // Read the bytes straight into the one buffer that the command writes out.
-            const sqlite3_int64 rowid = sqlite3_column_int64(statement.handle, 0);
-            const auto size = static_cast<std::size_t>(sqlite3_column_int64(statement.handle, 2));
-            Bytes bytes = allocateBytes(size);
-            sqlite3_blob* blob = nullptr;
-            if (sqlite3_blob_open(db, "main", "backup_record", "blob", rowid, 0, &blob) != SQLITE_OK) {
+    // The blob file is opened inside the read, but a put may commit and
+    // remove it before the open: then the row is read again. A row that
+    // names the same missing file twice really has lost it.
+    std::string missing;
+    for (int attempt = 0; attempt < FETCH_ATTEMPTS; ++attempt) {
+        bool replaced = false;
+        Outcome<BackupRecord> outcome = inTransaction<BackupRecord>(db, "BEGIN", [&]() -> Outcome<BackupRecord> {
+            Statement statement;
+            if (!prepare(db, statement, "SELECT rowid, typeof(blob) = 'blob', length(blob), asset, updated_at, account, key,"
+                                        " blob_file FROM backup_record WHERE name = ?1"))
+                return {std::nullopt, liteError(db, "cannot read the record")};
+            bindText(statement, 1, name);
+            const int step = sqlite3_step(statement.handle);
+            if (step == SQLITE_DONE) return failure<BackupRecord>(UNKNOWN_ITEM, "record not found: " + name);
+            if (step != SQLITE_ROW) return {std::nullopt, liteError(db, "cannot read the record")};
+            BackupRecord record;
+            record.name = name;
+            record.asset = assetPath(backend, columnOptionalText(statement, 3));
+            record.updatedAtMs = columnOptionalInteger(statement, 4);
+            record.account = columnOptionalText(statement, 5);
+            record.key = columnOptionalText(statement, 6);
+            const std::optional<std::string> blobFile = columnOptionalText(statement, 7);
+            // Bytes in the row come first: only they can be newer than a
+            // file the row also names.
+            if (sqlite3_column_int(statement.handle, 1) == 1) {
+                // Read the bytes straight into the one buffer that the command writes out.
+                const sqlite3_int64 rowid = sqlite3_column_int64(statement.handle, 0);
+                const auto size = static_cast<std::size_t>(sqlite3_column_int64(statement.handle, 2));
+                Bytes bytes = allocateBytes(size);
+                sqlite3_blob* blob = nullptr;
+                if (sqlite3_blob_open(db, "main", "backup_record", "blob", rowid, 0, &blob) != SQLITE_OK) {
+                    sqlite3_blob_close(blob);
+                    return {std::nullopt, liteError(db, "cannot read the blob")};
+                }
+                std::size_t done = 0;
+                int status = SQLITE_OK;
+                const auto available = static_cast<std::size_t>(sqlite3_blob_bytes(blob));
+                while (status == SQLITE_OK && done < size && done < available) {
+                    const int chunk = static_cast<int>(std::min<std::size_t>(available - done, BLOB_CHUNK));
+                    status = sqlite3_blob_read(blob, bytes.data.get() + done, chunk, static_cast<int>(done));
+                    done += static_cast<std::size_t>(chunk);
+                }
                 sqlite3_blob_close(blob);
-                return {std::nullopt, liteError(db, "cannot read the blob")};
+                if (status != SQLITE_OK || available != size) return {std::nullopt, liteError(db, "cannot read the blob")};
+                record.blob = std::move(bytes);
+            } else if (blobFile) {
+                if (!isBlobFileName(*blobFile))
+                    return failure<BackupRecord>(INTERNAL_ERROR, "the record " + name + " names no valid blob file");
+                const std::string path = backend.blobFolder + "/" + *blobFile;
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0 && errno == ENOENT && missing != *blobFile) {
+                    missing = *blobFile;
+                    replaced = true;
+                    return {BackupRecord{}, std::nullopt};
+                }
+                if (fd < 0 && errno == ENOENT)
+                    return failure<BackupRecord>(INTERNAL_ERROR, "the blob file of " + name + " is missing: " + path);
+                if (fd < 0) return failure<BackupRecord>(INTERNAL_ERROR, fileError("cannot read file", path, errno));
+                record.blobFile = std::make_shared<OpenFile>(fd);
+                record.blobFilePath = path;
             }
-            std::size_t done = 0;
-            int status = SQLITE_OK;
-            const auto available = static_cast<std::size_t>(sqlite3_blob_bytes(blob));
-            while (status == SQLITE_OK && done < size && done < available) {
-                const int chunk = static_cast<int>(std::min<std::size_t>(available - done, BLOB_CHUNK));
-                status = sqlite3_blob_read(blob, bytes.data.get() + done, chunk, static_cast<int>(done));
-                done += static_cast<std::size_t>(chunk);
-            }
-            sqlite3_blob_close(blob);
-            if (status != SQLITE_OK || available != size) return {std::nullopt, liteError(db, "cannot read the blob")};
-            record.blob = std::move(bytes);
-        }
-        return {std::move(record), std::nullopt};
-    });
+            return {std::move(record), std::nullopt};
+        });
+        if (!replaced || outcome.error) return outcome;
+    }
+    return failure<BackupRecord>(INTERNAL_ERROR, "the record " + name + " kept changing while it was read");
 }
 
 Outcome<bool> liteSave(Backend& backend, const BackupRecord& record) {
     sqlite3* db = backend.lite;
-    return inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
-        Statement statement;
-        if (!prepare(db, statement,
-                     "INSERT INTO backup_record (name, account, key, updated_at, asset, blob)"
-                     " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
-                     " ON CONFLICT (name) DO UPDATE SET account = excluded.account, key = excluded.key,"
-                     " updated_at = excluded.updated_at, asset = excluded.asset, blob = excluded.blob"))
-            return {std::nullopt, liteError(db, "cannot save the record")};
-        bindText(statement, 1, record.name);
-        bindOptionalText(statement, 2, record.account);
-        bindOptionalText(statement, 3, record.key);
-        if (record.updatedAtMs) sqlite3_bind_int64(statement.handle, 4, *record.updatedAtMs);
-        bindOptionalText(statement, 5, record.asset);
-        // The bytes are bound in place, not copied; they outlive the statement.
-        if (record.blob && sqlite3_bind_blob64(statement.handle, 6, record.blob->data.get(), record.blob->size, SQLITE_STATIC) != SQLITE_OK)
-            return {std::nullopt, liteError(db, "cannot save the record")};
-        if (sqlite3_step(statement.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot save the record")};
-        return {true, std::nullopt};
+    bool inRow = record.blob.has_value();
+    Bytes inlineBytes = record.blob.value_or(Bytes{});
+    BlobFileWrite written;
+    const bool separate = !inRow && record.blobFile;
+    if (separate) {
+        // A small regular file goes into the row; anything else (also a
+        // pipe, whose size is not known beforehand) into a file of its own.
+        struct stat info {};
+        const int fd = record.blobFile->fd;
+        const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && offset >= 0 &&
+            info.st_size - offset < static_cast<off_t>(INLINE_BLOB_LIMIT)) {
+            FileRead read = readOpenFile(fd, record.blobFilePath);
+            if (!read.bytes) return failure<bool>(INTERNAL_ERROR, read.error);
+            inlineBytes = std::move(*read.bytes);
+            inRow = true;
+        } else if (auto error = writeBlobFile(backend.blobFolder, record, written)) {
+            return failure<bool>(INTERNAL_ERROR, *error);
+        }
+    }
+    const bool toFile = separate && !inRow;
+    std::optional<std::string> previous;  // the file the row named before
+    bool renamed = false;
+    Outcome<bool> outcome = withSyncedCommits<bool>(db, [&] {
+        return inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
+            Outcome<std::optional<std::string>> current = currentBlobFile(db, record.name);
+            if (current.error) return {std::nullopt, current.error};
+            previous = *current.value;
+            sweepBlobFolder(db, backend.blobFolder);
+            if (toFile) {
+                // Under its final name only now, inside the write lock (see sweepBlobFolder).
+                const std::string path = backend.blobFolder + "/" + written.name;
+                if (::rename(written.temporary.c_str(), path.c_str()) != 0)
+                    return failure<bool>(INTERNAL_ERROR, fileError("cannot write file", path, errno));
+                renamed = true;
+                if (!syncFolder(backend.blobFolder))
+                    return failure<bool>(INTERNAL_ERROR, fileError("cannot write file", path, errno));
+            }
+            Statement statement;
+            if (!prepare(db, statement,
+                         "INSERT INTO backup_record (name, account, key, updated_at, asset, blob, blob_file)"
+                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"
+                         " ON CONFLICT (name) DO UPDATE SET account = excluded.account, key = excluded.key,"
+                         " updated_at = excluded.updated_at, asset = excluded.asset, blob = excluded.blob,"
+                         " blob_file = excluded.blob_file"))
+                return {std::nullopt, liteError(db, "cannot save the record")};
+            bindText(statement, 1, record.name);
+            bindOptionalText(statement, 2, record.account);
+            bindOptionalText(statement, 3, record.key);
+            if (record.updatedAtMs) sqlite3_bind_int64(statement.handle, 4, *record.updatedAtMs);
+            bindOptionalText(statement, 5, record.asset);
+            // The bytes are bound in place, not copied; they outlive the statement.
+            if (inRow && sqlite3_bind_blob64(statement.handle, 6, inlineBytes.data.get(), inlineBytes.size, SQLITE_STATIC) != SQLITE_OK)
+                return {std::nullopt, liteError(db, "cannot save the record")};
+            if (toFile) bindText(statement, 7, written.name);
+            if (sqlite3_step(statement.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot save the record")};
+            return {true, std::nullopt};
+        });
     });
+    if (!outcome.error) {
+        if (!toFile || previous != written.name) removeBlobFile(backend, previous);
+    } else if (toFile && !renamed) {
+        ::unlink(written.temporary.c_str());
+    }
+    // A renamed file whose transaction failed is left to the sweep: after a
+    // failed commit it cannot be told here for certain that no row names it.
+    return outcome;
 }
 
 Outcome<bool> liteDelete(Backend& backend, const std::string& name) {
     sqlite3* db = backend.lite;
-    Statement statement;
-    if (!prepare(db, statement, "DELETE FROM backup_record WHERE name = ?1"))
-        return {std::nullopt, liteError(db, "cannot delete the record")};
-    bindText(statement, 1, name);
-    if (sqlite3_step(statement.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot delete the record")};
-    if (sqlite3_changes(db) == 0) return failure<bool>(UNKNOWN_ITEM, "record not found: " + name);
-    return {true, std::nullopt};
+    std::optional<std::string> previous;
+    Outcome<bool> outcome = withSyncedCommits<bool>(db, [&] {
+        return inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
+            Outcome<std::optional<std::string>> current = currentBlobFile(db, name);
+            if (current.error) return {std::nullopt, current.error};
+            previous = *current.value;
+            Statement statement;
+            if (!prepare(db, statement, "DELETE FROM backup_record WHERE name = ?1"))
+                return {std::nullopt, liteError(db, "cannot delete the record")};
+            bindText(statement, 1, name);
+            if (sqlite3_step(statement.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot delete the record")};
+            if (sqlite3_changes(db) == 0) return failure<bool>(UNKNOWN_ITEM, "record not found: " + name);
+            return {true, std::nullopt};
+        });
+    });
+    if (!outcome.error) removeBlobFile(backend, previous);
+    return outcome;
 }
 
 Outcome<std::vector<ListEntry>> liteQueryAll(Backend& backend) {

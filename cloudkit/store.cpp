@@ -1,6 +1,7 @@
 #include "store.hpp"
 
 #include "backend.hpp"
+#include "files.hpp"
 
 #include <cstdlib>
 #include <new>
@@ -72,6 +73,10 @@ bool isPlainFileName(const std::string& name) {
 
 } // namespace
 
+OpenFile::~OpenFile() {
+    if (fd >= 0) ::close(fd);
+}
+
 Bytes allocateBytes(std::size_t size) {
     return Bytes{std::shared_ptr<char[]>(new char[size == 0 ? 1 : size]), size};
 }
@@ -141,8 +146,15 @@ void fetchRecord(Store& store, std::string name, Completion<BackupRecord> done) 
 }
 
 void saveRecord(Store& store, BackupRecord record, Completion<bool> done) {
-    submit<bool>(store, [record = std::move(record)](Backend& backend) {
-        return backend.kind == StoreKind::sqlite ? liteSave(backend, record) : pgSave(backend, record);
+    submit<bool>(store, [record = std::move(record)](Backend& backend) mutable -> Outcome<bool> {
+        if (backend.kind == StoreKind::sqlite) return liteSave(backend, record);
+        if (record.blobFile && !record.blob) {
+            FileRead read = readOpenFile(record.blobFile->fd, record.blobFilePath);
+            if (!read.bytes) return failure<bool>(INTERNAL_ERROR, read.error);
+            record.blob = std::move(read.bytes);
+            record.blobFile.reset();
+        }
+        return pgSave(backend, record);
     }, std::move(done));
 }
 

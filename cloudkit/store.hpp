@@ -39,6 +39,16 @@ struct Bytes {
 };
 Bytes allocateBytes(std::size_t size);
 
+// An open file descriptor, closed with the last reference to it.
+struct OpenFile {
+    int fd = -1;
+    OpenFile() = default;
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile();
+};
+
 inline constexpr const char* RECORD_TYPE = "BrindleBackup";
 inline constexpr const char* SUBSCRIPTION_ID = "brindlehq-backup-v1";
 
@@ -46,6 +56,11 @@ inline constexpr const char* SUBSCRIPTION_ID = "brindlehq-backup-v1";
 struct BackupRecord {
     std::string name;
     std::optional<Bytes> blob;
+    // The blob as an open file instead of bytes in memory: on a save, the
+    // file to store (read from its current offset to its end); from a fetch
+    // of the embedded store, the store's own file of a large blob.
+    std::shared_ptr<OpenFile> blobFile;
+    std::string blobFilePath;  // the name of blobFile for messages
     std::optional<std::string> asset;  // path of the file the store keeps
     std::optional<std::int64_t> updatedAtMs;  // milliseconds since 1970, UTC
     std::optional<std::string> account;

@@ -1,5 +1,7 @@
 #include "cli.hpp"
 
+#include "text.hpp"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -117,6 +120,55 @@ std::vector<std::string> folderEntries(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string databasePath(const std::string& dataHome, const std::string& container) {
+    return dataHome + "/brindlehq-cloudkit/" + cloudkit::containerStem(container) + ".sqlite3";
+}
+
+std::string blobFolder(const std::string& dataHome, const std::string& container) {
+    return dataHome + "/brindlehq-cloudkit/" + cloudkit::containerStem(container) + ".blobs";
+}
+
+std::string sqliteQuery(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string value;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot open " << path;
+    } else {
+        sqlite3_busy_timeout(db, 60000);
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
+        } else {
+            const int step = sqlite3_step(statement);
+            if (step == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL) {
+                const void* bytes = sqlite3_column_blob(statement, 0);
+                value.assign(static_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
+            } else if (step != SQLITE_ROW && step != SQLITE_DONE) {
+                ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+std::string storedBlobFile(const std::string& dataHome, const std::string& container, const std::string& name) {
+    return sqliteQuery(databasePath(dataHome, container), "SELECT blob_file FROM backup_record WHERE name = '" + name + "'");
+}
+
+std::string storedBlob(const std::string& dataHome, const std::string& container, const std::string& name) {
+    const std::string database = databasePath(dataHome, container);
+    const std::string where = " FROM backup_record WHERE name = '" + name + "'";
+    if (sqliteQuery(database, "SELECT count(*)" + where) != "1") return "<no row>";
+    if (sqliteQuery(database, "SELECT typeof(blob) = 'blob'" + where) == "1") return sqliteQuery(database, "SELECT blob" + where);
+    const std::string file = sqliteQuery(database, "SELECT blob_file" + where);
+    if (file.empty()) return "<no blob>";
+    const std::string path = blobFolder(dataHome, container) + "/" + file;
+    if (!fileExists(path)) return "<missing file " + file + ">";
+    return readFile(path);
 }
 
 std::string postgresBaseUrl() {

@@ -33,6 +33,20 @@ void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 std::vector<std::string> folderEntries(const std::string& path);
 
+// The embedded store of a container: its database file and the folder of
+// its blob files.
+std::string databasePath(const std::string& dataHome, const std::string& container);
+std::string blobFolder(const std::string& dataHome, const std::string& container);
+// What the record of that name holds, read straight from the store: the
+// bytes in its row, or those of the blob file it names; "<no row>",
+// "<no blob>" or "<missing file NAME>" otherwise.
+std::string storedBlob(const std::string& dataHome, const std::string& container, const std::string& name);
+// The blob file the record names, or "" when it names none.
+std::string storedBlobFile(const std::string& dataHome, const std::string& container, const std::string& name);
+// Runs one statement on the embedded store; the first value of the first
+// row, or "" when none.
+std::string sqliteQuery(const std::string& path, const std::string& sql);
+
 // The URL of the test server, from the file the fixture wrote; fails the
 // test when there is none.
 std::string postgresBaseUrl();

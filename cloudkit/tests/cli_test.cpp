@@ -7,7 +7,12 @@
 #include <memory>
 #include <regex>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/select.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace cktest;
 
@@ -418,4 +423,172 @@ TEST(PostgresOnly, SetupSendsANotificationForEveryChange) {
     ASSERT_TRUE(longName);
     EXPECT_EQ(longName->second, "");
     PQfinish(listener);
+}
+
+// Large blobs of the embedded store live in files of their own.
+namespace {
+
+struct SqliteBlobFiles : ::testing::Test {
+    TempFolder data;
+    TempFolder work;
+    const std::string container = "blob.files";
+    std::string folder() { return blobFolder(data.path, container); }
+    std::string database() { return databasePath(data.path, container); }
+    RunResult put(const std::string& key, const std::string& content) {
+        writeFile(work.path + "/in", content);
+        return runTool({"put", "u", key, work.path + "/in", container}, data.path);
+    }
+    std::string get(const std::string& key) {
+        RunResult r = runTool({"get", "u", key, work.path + "/out", container}, data.path);
+        if (r.status != 0) return "<status " + std::to_string(r.status) + ": " + r.err + ">";
+        return readFile(work.path + "/out");
+    }
+    std::string stored(const std::string& key) { return storedBlob(data.path, container, "cb_backup_" + key + "__u"); }
+    std::string fileOf(const std::string& key) { return storedBlobFile(data.path, container, "cb_backup_" + key + "__u"); }
+};
+
+std::string large(char fill, std::size_t size = 1u << 20) {
+    std::string bytes(size, fill);
+    for (std::size_t i = 0; i < size; i += 997) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(SqliteBlobFiles, LargeBlobsHaveAFileAndReplacedFilesGo) {
+    ASSERT_EQ(put("k", large('a')).status, 0);
+    const std::string first = fileOf("k");
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(folderEntries(folder()), std::vector<std::string>{first});
+    EXPECT_EQ(readFile(folder() + "/" + first), large('a'));
+    EXPECT_EQ(sqliteQuery(database(), "SELECT typeof(blob) FROM backup_record"), "null");
+    EXPECT_EQ(get("k"), large('a'));
+    // A second put writes a new file and removes the old one.
+    ASSERT_EQ(put("k", large('b', 3u << 20)).status, 0);
+    const std::string second = fileOf("k");
+    EXPECT_NE(second, first);
+    EXPECT_EQ(folderEntries(folder()), std::vector<std::string>{second});
+    EXPECT_EQ(get("k"), large('b', 3u << 20));
+    // A small blob goes into the row, and the file it replaces goes too.
+    ASSERT_EQ(put("k", "small").status, 0);
+    EXPECT_EQ(fileOf("k"), "");
+    EXPECT_EQ(stored("k"), "small");
+    EXPECT_TRUE(folderEntries(folder()).empty());
+    EXPECT_EQ(get("k"), "small");
+    // Delete removes the row, then its file.
+    ASSERT_EQ(put("k", large('c')).status, 0);
+    ASSERT_EQ(put("other", large('d')).status, 0);
+    ASSERT_EQ(runTool({"delete", "u", "k", container}, data.path).status, 0);
+    EXPECT_EQ(folderEntries(folder()), std::vector<std::string>{fileOf("other")});
+    writeFile(work.path + "/out", "old");
+    EXPECT_EQ(get("k"), "");
+    EXPECT_EQ(get("other"), large('d'));
+    // The listing does not change with where the bytes are.
+    RunResult list = runTool({"list", container}, data.path);
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '{'), 1) << list.out;
+    EXPECT_NE(list.out.find("    \"hasAsset\" : false,\n    \"key\" : \"other\",\n    \"recordName\" : \"cb_backup_other__u\",\n"),
+              std::string::npos)
+        << list.out;
+}
+
+TEST_F(SqliteBlobFiles, PutFromAPipeAndAnUnreadableSource) {
+    // A source without a size (a pipe) is streamed into a file.
+    const std::string fifo = work.path + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        writeFile(fifo, large('p', 200000));
+        ::_exit(0);
+    }
+    RunResult r = runTool({"put", "u", "piped", fifo, container}, data.path);
+    waitTool(writer);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(get("piped"), large('p', 200000));
+    // A folder cannot be read: the error names it, and nothing is stored or left.
+    RunResult folderPut = runTool({"put", "u", "dir", work.path, container}, data.path);
+    EXPECT_EQ(folderPut.status, 1);
+    EXPECT_EQ(folderPut.err, "Error: cannot read file \"" + work.path + "\": Is a directory\n");
+    EXPECT_EQ(stored("dir"), "<no row>");
+    EXPECT_EQ(folderEntries(folder()), std::vector<std::string>{fileOf("piped")});
+}
+
+TEST_F(SqliteBlobFiles, OlderDatabasesWithBlobsInTheRowStillWork) {
+    ASSERT_EQ(std::system(("mkdir -p '" + data.path + "/brindlehq-cloudkit'").c_str()), 0);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode = WAL;"
+                           "CREATE TABLE backup_record (name TEXT PRIMARY KEY NOT NULL, account TEXT, key TEXT,"
+                           " updated_at INTEGER, asset TEXT, blob BLOB);"
+                           "CREATE TABLE subscription (id TEXT PRIMARY KEY NOT NULL, content_available INTEGER NOT NULL);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string bytes = large('o');
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO backup_record (name, account, key, updated_at, blob) VALUES ('cb_backup_k__u', 'u', 'k', 0, ?1)",
+                       -1, &statement, nullptr);
+    sqlite3_bind_blob(statement, 1, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(statement), SQLITE_DONE);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    EXPECT_EQ(get("k"), bytes);
+    RunResult list = runTool({"list", container}, data.path);
+    EXPECT_NE(list.out.find("\"updatedAt\" : \"1970-01-01T00:00:00Z\""), std::string::npos) << list.out;
+    // A put moves the record's blob into a file; later gets read that.
+    ASSERT_EQ(put("k", large('n')).status, 0);
+    EXPECT_FALSE(fileOf("k").empty());
+    EXPECT_EQ(get("k"), large('n'));
+    // Bytes in the row win over a file the row also names (an older tool
+    // replaced the blob and knew nothing of the file).
+    const std::string file = fileOf("k");
+    sqliteQuery(database(), "UPDATE backup_record SET blob = x'6e6577' WHERE name = 'cb_backup_k__u'");
+    EXPECT_EQ(get("k"), "new");
+    ASSERT_EQ(put("k", large('m')).status, 0);
+    EXPECT_FALSE(fileExists(folder() + "/" + file));
+}
+
+TEST_F(SqliteBlobFiles, ALostBlobFileIsAnErrorNotAnEmptyBackup) {
+    ASSERT_EQ(put("k", large('a')).status, 0);
+    ASSERT_EQ(std::remove((folder() + "/" + fileOf("k")).c_str()), 0);
+    writeFile(work.path + "/out", "earlier backup");
+    RunResult r = runTool({"get", "u", "k", work.path + "/out", container}, data.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: the blob file of cb_backup_k__u is missing: " + folder() + "/" + fileOf("k") + "\n");
+    EXPECT_EQ(readFile(work.path + "/out"), "earlier backup");
+    // A stored name that would lead out of the folder is never opened.
+    writeFile(data.path + "/brindlehq-cloudkit/secret", "must not be read");
+    sqliteQuery(database(), "UPDATE backup_record SET blob_file = '../secret' WHERE name = 'cb_backup_k__u'");
+    r = runTool({"get", "u", "k", work.path + "/out", container}, data.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: the record cb_backup_k__u names no valid blob file\n");
+    EXPECT_EQ(readFile(work.path + "/out"), "earlier backup");
+    // Neither a put nor a delete removes it.
+    ASSERT_EQ(put("k", large('b')).status, 0);
+    EXPECT_EQ(get("k"), large('b'));
+    ASSERT_EQ(runTool({"delete", "u", "k", container}, data.path).status, 0);
+    EXPECT_EQ(readFile(data.path + "/brindlehq-cloudkit/secret"), "must not be read");
+}
+
+TEST_F(SqliteBlobFiles, APutRemovesOnlyAbandonedFiles) {
+    ASSERT_EQ(put("k", large('a')).status, 0);
+    const std::string dir = folder();
+    const std::string orphan = std::string(32, 'e') + ".blob";  // from a put that ended before its commit
+    const std::string abandoned = ".tmp-" + std::string(32, 'a');
+    const std::string recent = ".tmp-" + std::string(32, 'b');
+    const std::string writing = ".tmp-" + std::string(32, 'c');
+    for (const std::string& name : {orphan, abandoned, recent, writing, std::string("notes.txt")}) writeFile(dir + "/" + name, "x");
+    for (const std::string& name : {orphan, abandoned, writing})
+        ASSERT_EQ(std::system(("touch -d '-1 hour' '" + dir + "/" + name + "'").c_str()), 0);
+    // A writer that still holds its lock is at work, however old its file.
+    const int held = ::open((dir + "/" + writing).c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    ASSERT_EQ(put("other", "small").status, 0);
+    std::vector<std::string> left = {fileOf("k"), recent, writing, "notes.txt"};
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(folderEntries(dir), left);
+    ::close(held);
+    ASSERT_EQ(put("other", "small again").status, 0);
+    left.erase(std::find(left.begin(), left.end(), writing));
+    EXPECT_EQ(folderEntries(dir), left);
+    EXPECT_EQ(get("k"), large('a'));
 }
