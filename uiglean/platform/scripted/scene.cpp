@@ -106,23 +106,19 @@ struct Doc {
     std::string_view key() const { return o.key(); }
     Doc value() const { return Doc{o.value()}; }
   };
-  Iter begin() const {
+  Iter begin() const { return iterAt(true); }
+  Iter end() const { return iterAt(false); }
+
+ private:
+  Iter iterAt(bool first) const {
     Iter it;
     it.object = is_object();
     if (it.object) {
-      it.o = simdjson::dom::object(e).begin();
+      simdjson::dom::object o(e);
+      it.o = first ? o.begin() : o.end();
     } else {
-      it.a = simdjson::dom::array(e).begin();
-    }
-    return it;
-  }
-  Iter end() const {
-    Iter it;
-    it.object = is_object();
-    if (it.object) {
-      it.o = simdjson::dom::object(e).end();
-    } else {
-      it.a = simdjson::dom::array(e).end();
+      simdjson::dom::array a(e);
+      it.a = first ? a.begin() : a.end();
     }
     return it;
   }
