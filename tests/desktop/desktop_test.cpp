@@ -1,0 +1,489 @@
+// uiglean on a real Linux desktop: a private X display, session bus and accessibility bus started
+// by scripts/desktop.sh, our GTK 3 test application, and the built uiglean binary driving it the
+// way a caller does (tree, pick a ref, act, settle, read again).
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/harness.h"
+
+extern char** environ;
+
+namespace {
+
+using testing_harness::json;
+using testing_harness::RunResult;
+
+std::string stateDir;
+
+// Starts the private desktop once for the whole binary and puts its variables into our own
+// environment, so that everything we start runs on it.
+class Desktop : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    stateDir = testing_harness::tempDir() + "/desktop";
+    std::string script = std::string(TEST_SOURCE_DIR) + "/scripts/desktop.sh";
+    RunResult r = testing_harness::runProgram("/bin/bash", {script, "start", stateDir}, {});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ::unsetenv("AT_SPI_BUS_ADDRESS");
+    std::istringstream lines(testing_harness::readFile(stateDir + "/env"));
+    for (std::string line; std::getline(lines, line);) {
+      auto eq = line.find('=');
+      if (eq == std::string::npos) continue;
+      std::string name = line.substr(0, eq);
+      // Found through the session bus, as on a user's desktop.
+      if (name == "AT_SPI_BUS_ADDRESS") continue;
+      ::setenv(name.c_str(), line.substr(eq + 1).c_str(), 1);
+    }
+  }
+  void TearDown() override {
+    std::string script = std::string(TEST_SOURCE_DIR) + "/scripts/desktop.sh";
+    testing_harness::runProgram("/bin/bash", {script, "stop", stateDir}, {});
+  }
+};
+
+const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
+
+RunResult uiglean(const std::vector<std::string>& args) {
+  return testing_harness::runProgram(testing_harness::binaryPath("uiglean"), args, {});
+}
+
+json treeOf() {
+  RunResult r = uiglean({"tree"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.outJson();
+}
+
+// Depth-first search of a snapshot.
+const json* findNode(const json& node, const std::function<bool(const json&)>& match) {
+  if (match(node)) return &node;
+  if (node.contains("children")) {
+    for (const auto& c : node["children"]) {
+      if (const json* hit = findNode(c, match)) return hit;
+    }
+  }
+  return nullptr;
+}
+
+const json* findIn(const json& tree, const std::function<bool(const json&)>& match) {
+  for (const auto& w : tree["windows"]) {
+    if (const json* hit = findNode(w, match)) return hit;
+  }
+  return nullptr;
+}
+
+auto titled(const std::string& role, const std::string& title) {
+  return [=](const json& n) {
+    return n.value("role", "") == role && n.value("title", "") == title;
+  };
+}
+
+std::string refOf(const json& tree, const std::function<bool(const json&)>& match) {
+  const json* n = findIn(tree, match);
+  return n != nullptr ? n->value("ref", "") : "";
+}
+
+std::size_t countNodes(const json& node) {
+  std::size_t n = 1;
+  for (const auto& c : node["children"]) n += countNodes(c);
+  return n;
+}
+
+// One GTK test application per test, ended (by its pid) afterwards.
+class GtkApp : public ::testing::Test {
+ protected:
+  void SetUp() override { start({}); }
+
+  void start(const std::vector<std::string>& extra) {
+    logPath = testing_harness::tempDir() + "/app.log";
+    std::string bin = testing_harness::binaryPath("uiglean-gtk-app");
+    std::vector<std::string> argStrings{bin, "--log", logPath};
+    argStrings.insert(argStrings.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Ready when its window is in a snapshot and active (the window manager has given it the
+    // focus, so that focus changes inside it show).
+    for (int i = 0; i < 100; ++i) {
+      RunResult r = uiglean({"tree"});
+      if (r.status == 0 && r.out.find("\"pid\":" + std::to_string(pid)) != std::string::npos &&
+          r.out.find("Say Hello") != std::string::npos &&
+          uiglean({"windows"}).out.find("\"main\":true") != std::string::npos) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    FAIL() << "the test application did not come up";
+  }
+
+  void TearDown() override {
+    if (pid > 0) {
+      ::kill(pid, SIGCONT);
+      ::kill(pid, SIGTERM);
+      int status = 0;
+      for (int i = 0; i < 50 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+      }
+    }
+  }
+
+  std::string log() const { return testing_harness::readFile(logPath); }
+
+  pid_t pid = 0;
+  std::string logPath;
+};
+
+TEST_F(GtkApp, TreeShowsTheWindowInMacTerms) {
+  json tree = treeOf();
+  EXPECT_EQ(tree["app"], "uiglean-gtk-app");
+  EXPECT_EQ(tree["bundleId"], "org.uiglean.TestApp");
+  EXPECT_EQ(tree["pid"], pid);
+  EXPECT_EQ(tree["secureInput"], false);
+  ASSERT_GE(tree["windows"].size(), 1U);
+  const json& w = tree["windows"][0];
+  EXPECT_EQ(w["ref"], "w0");
+  EXPECT_EQ(w["role"], "AXWindow");
+  EXPECT_EQ(w["subrole"], "AXStandardWindow");
+  EXPECT_EQ(w["title"], "uiglean test");
+  EXPECT_GT(w["frame"][2].get<double>(), 100);
+
+  const json* hello = findIn(tree, titled("AXButton", "Say Hello"));
+  ASSERT_NE(hello, nullptr);
+  EXPECT_EQ((*hello)["acts"], json::array({"Press"}));
+  EXPECT_GT((*hello)["frame"][2].get<double>(), 0);
+
+  const json* status = findIn(tree, [](const json& n) {
+    return n["role"] == "AXStaticText" && n.value("value", "") == "Status: idle";
+  });
+  ASSERT_NE(status, nullptr);
+  EXPECT_FALSE(status->contains("title"));  // a label's text is its value
+
+  const json* name = findIn(tree, titled("AXTextField", "Name"));
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ((*name)["desc"], "Your name");
+  EXPECT_FALSE(name->contains("subrole"));
+  const json* password = findIn(tree, titled("AXTextField", "Password"));
+  ASSERT_NE(password, nullptr);
+  EXPECT_EQ((*password)["subrole"], "AXSecureTextField");
+
+  const json* check = findIn(tree, titled("AXCheckBox", "Enable feature"));
+  ASSERT_NE(check, nullptr);
+  EXPECT_EQ((*check)["value"], "0");
+  const json* bold = findIn(tree, titled("AXCheckBox", "Bold"));
+  ASSERT_NE(bold, nullptr);
+  EXPECT_EQ((*bold)["subrole"], "AXToggle");
+  const json* volume = findIn(tree, titled("AXSlider", "Volume"));
+  ASSERT_NE(volume, nullptr);
+  EXPECT_EQ((*volume)["value"], "30");
+  EXPECT_NE(findIn(tree, titled("AXTextArea", "Notes")), nullptr);
+
+  // The menu bar in the shape macOS gives it: the application's own item first.
+  const json* bar = findIn(tree, [](const json& n) { return n["role"] == "AXMenuBar"; });
+  ASSERT_NE(bar, nullptr);
+  ASSERT_GE((*bar)["children"].size(), 4U);
+  EXPECT_EQ((*bar)["children"][0]["title"], "uiglean-gtk-app");
+  EXPECT_EQ((*bar)["children"][1]["title"], "File");
+  EXPECT_EQ((*bar)["children"][1]["children"][0]["role"], "AXMenu");
+}
+
+TEST_F(GtkApp, PressChangesTheLabelAndSettleStartedBeforeSeesIt) {
+  json tree = treeOf();
+  std::string hello = refOf(tree, titled("AXButton", "Say Hello"));
+  ASSERT_FALSE(hello.empty());
+  auto settle = std::async(std::launch::async, [] { return uiglean({"settle", "400", "4000"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  RunResult press = uiglean({"press", hello});
+  EXPECT_EQ(press.out, "{\"ok\":true}");
+  RunResult settled = settle.get();
+  ASSERT_EQ(settled.status, 0) << settled.err;
+  json s = settled.outJson();
+  EXPECT_EQ(s["settled"], true);
+  EXPECT_EQ(s["changed"], true);
+  EXPECT_NE(std::find(s["events"].begin(), s["events"].end(), "AXValueChanged"), s["events"].end())
+      << settled.out;
+
+  json after = treeOf();
+  EXPECT_NE(findIn(after, [](const json& n) { return n.value("value", "") == "Hello pressed 1"; }),
+            nullptr);
+  EXPECT_NE(log().find("button Say Hello"), std::string::npos);
+}
+
+TEST_F(GtkApp, SettleOnAnIdleApplicationSeesNothing) {
+  uiglean({"settle", "300", "3000"});  // whatever the start-up still had in flight
+  RunResult r = uiglean({"settle", "300", "3000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json s = r.outJson();
+  EXPECT_EQ(s["settled"], true);
+  EXPECT_EQ(s["changed"], false);
+  EXPECT_EQ(s["events"], json::array());
+  EXPECT_GE(s["elapsedMs"].get<int>(), 300);
+  EXPECT_LT(s["elapsedMs"].get<int>(), 2000);
+}
+
+TEST_F(GtkApp, SetValueWritesEntriesAndTextViews) {
+  json tree = treeOf();
+  std::string entry = refOf(tree, titled("AXTextField", "Name"));
+  std::string notes = refOf(tree, titled("AXTextArea", "Notes"));
+  ASSERT_FALSE(entry.empty());
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(uiglean({"setvalue", entry, "Grüße 名前"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"setvalue", notes, "two\nlines"}).out, "{\"ok\":true}");
+  json after = treeOf();
+  const json* e = findIn(after, titled("AXTextField", "Name"));
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ((*e)["value"], "Grüße 名前");
+  const json* n = findIn(after, titled("AXTextArea", "Notes"));
+  ASSERT_NE(n, nullptr);
+  EXPECT_EQ((*n)["value"], "two\nlines");
+  EXPECT_EQ((*n).value("focused", false), true);  // setvalue focuses first
+  EXPECT_NE(log().find("entry Name=Grüße 名前"), std::string::npos) << log();
+
+  // An empty text clears the field.
+  EXPECT_EQ(uiglean({"setvalue", entry, ""}).out, "{\"ok\":true}");
+  json last = treeOf();
+  const json* cleared = findIn(last, titled("AXTextField", "Name"));
+  ASSERT_NE(cleared, nullptr);
+  EXPECT_FALSE(cleared->contains("value"));
+}
+
+TEST_F(GtkApp, FocusAndSecureInput) {
+  json tree = treeOf();
+  std::string password = refOf(tree, titled("AXTextField", "Password"));
+  std::string entry = refOf(tree, titled("AXTextField", "Name"));
+  ASSERT_FALSE(password.empty());
+  EXPECT_EQ(uiglean({"focus", password}).out, "{\"ok\":true}");
+  json after = treeOf();
+  EXPECT_EQ(after["secureInput"], true);
+  const json* p = findIn(after, titled("AXTextField", "Password"));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->value("focused", false), true);
+
+  EXPECT_EQ(uiglean({"focus", entry}).out, "{\"ok\":true}");
+  EXPECT_EQ(treeOf()["secureInput"], false);
+}
+
+TEST_F(GtkApp, MenusListItemsWithShortcutsMarksAndDisabledItems) {
+  RunResult bar = uiglean({"menus"});
+  ASSERT_EQ(bar.status, 0) << bar.err;
+  EXPECT_EQ(bar.out,
+            "{\"menus\":[{\"index\":1,\"title\":\"File\",\"count\":7},{\"index\":2,\"title\":"
+            "\"View\",\"count\":7},{\"index\":3,\"title\":\"Dialog\",\"count\":1}]}");
+
+  json file = uiglean({"menus", "file"}).outJson();
+  EXPECT_EQ(file["menu"], "file");
+  auto item = [&](const json& menu, const std::string& title) -> json {
+    for (const auto& i : menu["items"]) {
+      if (i["title"] == title) return i;
+    }
+    return json();
+  };
+  EXPECT_EQ(item(file, "New")["shortcut"], "ctrl+n");
+  EXPECT_EQ(item(file, "New Window")["shortcut"], "ctrl+shift+n");
+  EXPECT_EQ(item(file, "Save As…")["enabled"], false);
+  EXPECT_EQ(item(file, "Open Recent")["submenu"], true);
+  EXPECT_EQ(item(file, "notes.txt")["path"], json::array({"file", "Open Recent", "notes.txt"}));
+
+  json view = uiglean({"menus", "View"}).outJson();
+  EXPECT_EQ(item(view, "Show Status")["mark"], "✓");
+  EXPECT_FALSE(item(view, "Large").contains("mark"));
+  EXPECT_EQ(item(view, "Help")["shortcut"], "f1");
+  EXPECT_EQ(item(view, "Refresh")["shortcut"], "f5");
+
+  RunResult none = uiglean({"menus", "Bookmarks"});
+  EXPECT_EQ(none.status, 5);
+  EXPECT_EQ(none.err, "uiglean: no menu titled \"Bookmarks\"\n");
+}
+
+TEST_F(GtkApp, MenuClickOpensWindowsAndDialogsThatSettleSees) {
+  auto settle = std::async(std::launch::async, [] { return uiglean({"settle", "500", "4000"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(uiglean({"menuclick", "File", "New Window"}).out, "{\"ok\":true}");
+  json s = settle.get().outJson();
+  EXPECT_NE(std::find(s["events"].begin(), s["events"].end(), "AXWindowCreated"), s["events"].end())
+      << s.dump();
+  EXPECT_EQ(s["sheetAppeared"], false);
+  json windows = uiglean({"windows"}).outJson();
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], "Second Window");
+
+  auto sheet = std::async(std::launch::async, [] { return uiglean({"settle", "500", "4000"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(uiglean({"menuclick", "dialog", "OPEN DIALOG…"}).out, "{\"ok\":true}");
+  json t = sheet.get().outJson();
+  EXPECT_EQ(t["sheetAppeared"], true) << t.dump();
+  json three = uiglean({"windows"}).outJson();
+  ASSERT_EQ(three["windows"].size(), 3U) << three.dump();
+  EXPECT_EQ(three["windows"][2]["title"], "Confirm");
+  EXPECT_EQ(three["windows"][2]["modal"], true);
+
+  // The menus stay reachable while the dialog is in front; a disabled item is refused.
+  EXPECT_EQ(uiglean({"menuclick", "file", "save as…"}).out,
+            "{\"ok\":false,\"error\":\"\\\"save as…\\\" is disabled right now\"}");
+  EXPECT_EQ(uiglean({"menuclick", "File", "Open Recent", "todo.txt"}).out, "{\"ok\":true}");
+  EXPECT_NE(log().find("menu todo.txt"), std::string::npos) << log();
+}
+
+TEST_F(GtkApp, RefsArePositionsAndGoStale) {
+  json tree = treeOf();
+  std::string remove = refOf(tree, titled("AXButton", "Remove Me"));
+  std::string last = refOf(tree, titled("AXButton", "Open Dialog"));
+  ASSERT_FALSE(remove.empty());
+  EXPECT_EQ(uiglean({"press", remove}).out, "{\"ok\":true}");
+  json after = treeOf();
+  EXPECT_EQ(findIn(after, titled("AXButton", "Remove Me")), nullptr);
+  // The next button moved into the removed one's place; the last position is gone.
+  EXPECT_EQ(refOf(after, titled("AXButton", "Open Dialog")), remove);
+  RunResult stale = uiglean({"press", last});
+  EXPECT_EQ(stale.status, 0);
+  EXPECT_EQ(stale.outJson()["error"],
+            "ref \"" + last + "\" no longer resolves — the UI changed; re-read the snapshot");
+  // A label has no press action.
+  std::string label = refOf(after, [](const json& n) { return n["role"] == "AXStaticText"; });
+  EXPECT_EQ(uiglean({"press", label}).out, "{\"ok\":false,\"error\":\"AXPress failed (-25206)\"}");
+}
+
+TEST_F(GtkApp, AStoppedApplicationIsAnsweredWithinTheTimeouts) {
+  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
+  auto t0 = std::chrono::steady_clock::now();
+  RunResult r = uiglean({"tree"});
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ::kill(pid, SIGCONT);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.outJson()["windows"], json::array());
+  // The lookups' and the snapshot's timeouts with its two pauses, far from a hang.
+  EXPECT_LT(seconds, 6.0);
+}
+
+TEST_F(GtkApp, ABigApplicationIsCutAtTheNodeLimit) {
+  TearDown();
+  start({"--big"});
+  json tree = treeOf();
+  std::size_t nodes = 0;
+  for (const auto& w : tree["windows"]) nodes += countNodes(w);
+  EXPECT_EQ(nodes, 4000U);
+}
+
+// A local page in Debian's Chromium, in a network namespace of its own, with a fresh profile.
+class WebPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string script = std::string(TEST_SOURCE_DIR) + "/tests/apps/web/run-chromium.sh";
+    std::string page = std::string(TEST_SOURCE_DIR) + "/tests/apps/web/page.html";
+    std::vector<std::string> argStrings{"/bin/bash", script, page};
+    std::vector<char*> argv;
+    for (auto& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);  // the browser and its helpers
+    ASSERT_EQ(posix_spawn(&pid, "/bin/bash", &actions, &attr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    // Ready when its window is listed; "windows" does not switch the page's accessibility on,
+    // so the first snapshot below is the first the browser is asked for.
+    for (int i = 0; i < 200; ++i) {
+      RunResult r = uiglean({"windows"});
+      if (r.status == 0 && r.out.find("uiglean web test") != std::string::npos) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    FAIL() << "Chromium did not come up";
+  }
+
+  void TearDown() override {
+    if (pid <= 0) return;
+    ::kill(-pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+
+  pid_t pid = 0;
+};
+
+const json* webArea(const json& tree) {
+  return findIn(tree, [](const json& n) { return n["role"] == "AXWebArea"; });
+}
+
+TEST_F(WebPage, ThePageIsInTheFirstTreeAndCanBeDriven) {
+  json tree = treeOf();
+  EXPECT_EQ(tree["app"], "Chromium");
+  const json* page = webArea(tree);
+  ASSERT_NE(page, nullptr) << "no page in the first snapshot";
+  EXPECT_EQ((*page)["title"], "uiglean web test");
+  EXPECT_NE(findNode(*page, titled("AXHeading", "Test Page")), nullptr);
+  const json* link = findNode(*page, titled("AXLink", "More info"));
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ((*link)["acts"][0], "Press");
+  const json* input = findNode(*page, titled("AXTextField", "Name"));
+  ASSERT_NE(input, nullptr);
+  EXPECT_EQ((*input)["desc"], "Your name");
+  const json* box = findNode(*page, titled("AXCheckBox", "Subscribe"));
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ((*box)["value"], "0");
+  std::string button = refOf(tree, titled("AXButton", "Change Title"));
+  ASSERT_FALSE(button.empty());
+
+  // The browser has no working accessible text writes: the text is typed, and the page's
+  // input listener sees it, characters outside the keyboard map included.
+  EXPECT_EQ(uiglean({"setvalue", (*input)["ref"], "Grüße 名前"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"press", button}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"press", (*box)["ref"]}).out, "{\"ok\":true}");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  json after = treeOf();
+  const json* again = webArea(after);
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(findNode(*again, [](const json& n) {
+              return n.value("value", "") == "echo: Grüße 名前";
+            }),
+            nullptr)
+      << after.dump();
+  EXPECT_NE(findNode(*again, [](const json& n) { return n.value("value", "") == "Clicked 1"; }),
+            nullptr);
+  EXPECT_EQ(after["windows"][0]["title"], "uiglean web clicked - Chromium");
+  const json* checked = findNode(*again, titled("AXCheckBox", "Subscribe"));
+  ASSERT_NE(checked, nullptr);
+  EXPECT_EQ((*checked)["value"], "1");
+}
+
+TEST(Desktop, WithoutAnAccessibilityBusTheToolIsNotTrusted) {
+  std::string session = ::getenv("DBUS_SESSION_BUS_ADDRESS");
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+  RunResult r = uiglean({"tree"});
+  RunResult unknown = uiglean({"bogus"});
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", session.c_str(), 1);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "uiglean: not trusted for accessibility\n");
+  EXPECT_EQ(unknown.status, 2);
+}
+
+}  // namespace

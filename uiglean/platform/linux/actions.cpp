@@ -1,0 +1,365 @@
+// Actions and attribute writes (the action table in README.md).
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <ctime>
+
+#include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/keyboard.h"
+#include "uiglean/platform/linux/windowserver.h"
+#include "uiglean/platform/linux/workspace.h"
+
+namespace uiglean {
+
+using namespace lx;
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The macOS action an action of the toolkit stands for, or "" when none.
+std::string macAction(const std::string& name, std::uint32_t role) {
+  std::string n = lower(name);
+  if (n == "activate" && isTextRole(role)) return "AXConfirm";
+  static const char* const press[] = {"click", "press", "activate", "toggle", "jump", "check",
+                                      "uncheck", "select", "open", "expand", "collapse", "switch"};
+  for (const char* p : press) {
+    if (n == p) return "AXPress";
+  }
+  if (n == "popup" || n == "menu" || n == "showmenu" || n == "show menu" ||
+      n == "showcontextmenu") {
+    return "AXShowMenu";
+  }
+  if (n == "increase" || n == "increment") return "AXIncrement";
+  if (n == "decrease" || n == "decrement") return "AXDecrement";
+  return "";
+}
+
+bool isTopLevel(const Node& n) { return isWindowRole(n.role) || n.parent.second == ROOT_PATH; }
+
+// A menu of the menu bar is open while its entry is selected or its items are showing.
+bool menuIsOpen(const ElementImpl& e) {
+  Node& n = fetch(e, Part::base);
+  if (hasState(n.states, state::selected) || hasState(n.states, state::armed) ||
+      hasState(n.states, state::expanded)) {
+    return true;
+  }
+  Node& c = fetch(e, Part::children);
+  if (c.children.empty()) return false;
+  auto group = std::make_shared<Group>(Group{c.children});
+  ElementImpl first{c.children[0].first, c.children[0].second, View::object, Context::menu, group};
+  fetch(first, Part::base);
+  for (const auto& ref : c.children) {
+    if (hasState(nodeOf(ref).states, state::showing)) return true;
+  }
+  return false;
+}
+
+void sleepMs(long ms) {
+  struct timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
+  nanosleep(&ts, nullptr);
+}
+
+std::int32_t boolCall(const ElementImpl& e, const char* interface, const char* member,
+                      const Appender& append, bool isAction) {
+  std::int32_t status = axerr::failure;
+  callNow(e.bus, e.path, interface, member, append, [&](const Reply& r) {
+    if (r.end != CallEnd::ok) {
+      status = isAction ? actionStatus(r.end) : readStatus(r.end);
+      return;
+    }
+    int b = 0;
+    if (sd_bus_message_read(r.message, "b", &b) > 0 && b) status = axerr::success;
+  });
+  return status;
+}
+
+std::int32_t doAction(const ElementImpl& e, std::size_t index) {
+  return boolCall(e, IFACE_ACTION, "DoAction",
+                  [index](sd_bus_message* m) {
+                    return sd_bus_message_append(m, "i", static_cast<std::int32_t>(index));
+                  },
+                  true);
+}
+
+std::int32_t setCurrentValue(const ElementImpl& e, double v) {
+  std::int32_t status = axerr::failure;
+  callNow(e.bus, e.path, IFACE_PROPERTIES, "Set",
+          [v](sd_bus_message* m) {
+            return sd_bus_message_append(m, "ssv", IFACE_VALUE, "CurrentValue", "d", v);
+          },
+          [&](const Reply& r) { status = readStatus(r.end); });
+  return status;
+}
+
+std::int32_t stepValue(const ElementImpl& e, int direction) {
+  Node& n = fetch(e, Part::value);
+  if (n.valueEnd != CallEnd::ok) return axerr::actionUnsupported;
+  double step = n.increment > 0 ? n.increment : (n.maximum - n.minimum) / 20.0;
+  if (!(step > 0)) step = 1;
+  double target = std::clamp(n.current + direction * step, std::min(n.minimum, n.maximum),
+                             std::max(n.minimum, n.maximum));
+  return setCurrentValue(e, target);
+}
+
+// Raises the X11 window that shows this top-level object.
+std::int32_t raiseWindow(const ElementImpl& e) {
+  Node& n = fetch(e, Part::extents);
+  const AccessibleApp* app = appForBus(e.bus);
+  if (app == nullptr || app->pid == 0) return axerr::cannotComplete;
+  auto window = windowFor(app->pid, n.name, n.x, n.y, n.width, n.height, n.hasExtents);
+  if (!window) return axerr::failure;
+  return activateWindow(*window) ? axerr::success : axerr::failure;
+}
+
+std::int32_t grabFocus(const ElementImpl& e) {
+  return boolCall(e, IFACE_COMPONENT, "GrabFocus", nullptr, false);
+}
+
+std::string currentText(const ElementImpl& e) {
+  forgetAnswers();
+  return fetch(e, Part::text).text;
+}
+
+// Focuses the element, selects all of its text and types `text` over it: the route of last
+// resort, for widgets whose text cannot be written through the accessibility interface.
+std::int32_t typeOver(const ElementImpl& e, const std::string& text) {
+  Node& n = fetch(e, Part::base);
+  if (!hasState(n.states, state::focused)) grabFocus(e);
+  sleepMs(50);
+  if (!pressKey('a', true)) return axerr::cannotComplete;
+  if (text.empty()) {
+    pressKey(KEY_DELETE);
+  } else if (!typeText(text)) {
+    return axerr::cannotComplete;
+  }
+  sleepMs(50);
+  forgetAnswers();
+  return axerr::success;
+}
+
+std::int32_t writeText(const ElementImpl& e, const std::string& text) {
+  std::int32_t s = boolCall(e, IFACE_EDITABLE, "SetTextContents",
+                            [&text](sd_bus_message* m) {
+                              return sd_bus_message_append(m, "s", text.c_str());
+                            },
+                            false);
+  forgetAnswers();
+  if (s == axerr::success && currentText(e) == text) return axerr::success;
+  // No editable text, or a write that did not take: type it.
+  std::int32_t typed = typeOver(e, text);
+  if (typed != axerr::success) return s != axerr::success ? s : typed;
+  return currentText(e) == text ? axerr::success : axerr::failure;
+}
+
+std::int32_t setSelection(const ElementImpl& e, const Range& range) {
+  Node& t = fetch(e, Part::text);
+  if (t.textEnd != CallEnd::ok) return readStatus(t.textEnd);
+  auto start = static_cast<std::int32_t>(std::clamp<std::int64_t>(range.location, 0, INT32_MAX));
+  auto end = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(range.location + range.length, start, INT32_MAX));
+  bool had = t.hasSelection;
+  std::int32_t s;
+  if (end == start) {
+    if (had) {
+      boolCall(e, IFACE_TEXT, "RemoveSelection",
+               [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 0); }, false);
+    }
+    s = boolCall(e, IFACE_TEXT, "SetCaretOffset",
+                 [start](sd_bus_message* m) { return sd_bus_message_append(m, "i", start); },
+                 false);
+  } else if (had) {
+    s = boolCall(e, IFACE_TEXT, "SetSelection",
+                 [start, end](sd_bus_message* m) {
+                   return sd_bus_message_append(m, "iii", 0, start, end);
+                 },
+                 false);
+  } else {
+    s = boolCall(e, IFACE_TEXT, "AddSelection",
+                 [start, end](sd_bus_message* m) {
+                   return sd_bus_message_append(m, "ii", start, end);
+                 },
+                 false);
+  }
+  forgetAnswers();
+  return s;
+}
+
+std::int32_t replaceSelection(const ElementImpl& e, const std::string& text) {
+  Node& t = fetch(e, Part::text);
+  if (t.textEnd != CallEnd::ok) return readStatus(t.textEnd);
+  std::int64_t count = charLength(t.text);
+  std::int64_t start = t.hasSelection ? std::min(t.selStart, t.selEnd) : t.caret;
+  std::int64_t end = t.hasSelection ? std::max(t.selStart, t.selEnd) : t.caret;
+  start = std::clamp<std::int64_t>(start, 0, count);
+  end = std::clamp<std::int64_t>(end, start, count);
+  std::string before = t.text;
+  std::string expected = before.substr(0, byteOffset(before, start)) + text +
+                         before.substr(byteOffset(before, end));
+  auto s32 = static_cast<std::int32_t>(start);
+  auto e32 = static_cast<std::int32_t>(end);
+  std::int32_t s = axerr::success;
+  if (end > start) {
+    s = boolCall(e, IFACE_EDITABLE, "DeleteText",
+                 [s32, e32](sd_bus_message* m) { return sd_bus_message_append(m, "ii", s32, e32); },
+                 false);
+  }
+  if (s == axerr::success && !text.empty()) {
+    auto length = static_cast<std::int32_t>(charLength(text));
+    s = boolCall(e, IFACE_EDITABLE, "InsertText",
+                 [s32, &text, length](sd_bus_message* m) {
+                   return sd_bus_message_append(m, "isi", s32, text.c_str(), length);
+                 },
+                 false);
+  }
+  forgetAnswers();
+  if (s == axerr::success && currentText(e) == expected) return axerr::success;
+  // The write did not take: select the range again and type over it.
+  if (s != axerr::success && s != axerr::failure && s != axerr::attributeUnsupported) return s;
+  if (start == 0 && end == count) {
+    std::int32_t typed = typeOver(e, text);
+    if (typed != axerr::success) return s != axerr::success ? s : typed;
+    return currentText(e) == expected ? axerr::success : axerr::failure;
+  }
+  return s != axerr::success ? s : axerr::failure;
+}
+
+}  // namespace
+
+ActionNamesResult axCopyActionNames(const Element& element) {
+  ActionNamesResult result;
+  if (!element) return result;
+  const ElementImpl& e = *element.impl;
+  std::vector<std::string> names;
+  auto add = [&](const std::string& n) {
+    if (!n.empty() && std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
+  };
+  if (e.view == View::appItem) {
+    add("AXPress");
+    add("AXCancel");
+  }
+  if (e.view != View::object || e.path == ROOT_PATH) {
+    result.status = axerr::success;
+    result.names = names;
+    return result;
+  }
+  Node& n = fetch(e, Part::actions);
+  if (n.baseEnd != CallEnd::ok) {
+    result.status = actionStatus(n.baseEnd);
+    return result;
+  }
+  for (const auto& [name, binding] : n.actions) add(macAction(name, n.role));
+  if (isValueRole(n.role)) {
+    add("AXIncrement");
+    add("AXDecrement");
+  }
+  if (isTopLevel(n)) add("AXRaise");
+  if (macRoleOf(e).role == "AXMenuBarItem") add("AXCancel");
+  result.status = axerr::success;
+  result.names = names;
+  return result;
+}
+
+std::int32_t axPerformAction(const Element& element, const std::string& action) {
+  if (!element) return axerr::illegalArgument;
+  const ElementImpl& e = *element.impl;
+  if (e.bus.empty()) return axerr::invalidElement;
+  std::int32_t status = axerr::actionUnsupported;
+  if (e.view == View::appItem) {
+    // The application menu has nothing to open or close.
+    return action == "AXPress" || action == "AXCancel" ? axerr::success
+                                                       : axerr::actionUnsupported;
+  }
+  if (e.view != View::object || e.path == ROOT_PATH) return axerr::actionUnsupported;
+  Node& n = fetch(e, Part::actions);
+  if (n.baseEnd != CallEnd::ok) return actionStatus(n.baseEnd);
+  if (hasState(n.states, state::defunct)) return axerr::invalidElement;
+
+  for (std::size_t i = 0; i < n.actions.size(); ++i) {
+    if (macAction(n.actions[i].first, n.role) == action) {
+      status = doAction(e, i);
+      forgetAnswers();
+      return status;
+    }
+  }
+  if (action == "AXIncrement" || action == "AXDecrement") {
+    if (!isValueRole(n.role)) return axerr::actionUnsupported;
+    status = stepValue(e, action == "AXIncrement" ? 1 : -1);
+  } else if (action == "AXScrollToVisible") {
+    status = boolCall(e, IFACE_COMPONENT, "ScrollTo",
+                      [](sd_bus_message* m) { return sd_bus_message_append(m, "u", 6U); }, true);
+  } else if (action == "AXRaise") {
+    if (!isTopLevel(n)) return axerr::actionUnsupported;
+    status = raiseWindow(e);
+  } else if (action == "AXCancel") {
+    if (macRoleOf(e).role != "AXMenuBarItem") return axerr::actionUnsupported;
+    // Toolkits offer no accessible way to close a menu: Escape closes one level at a time.
+    status = axerr::success;
+    for (int i = 0; i < 5 && menuIsOpen(e); ++i) {
+      if (!pressKey(KEY_ESCAPE)) {
+        status = axerr::cannotComplete;
+        break;
+      }
+      sleepMs(60);
+      forgetAnswers();
+    }
+  }
+  forgetAnswers();
+  return status;
+}
+
+std::int32_t axSetAttributeValue(const Element& element, const std::string& attribute,
+                                 const Value& value) {
+  if (!element) return axerr::illegalArgument;
+  const ElementImpl& e = *element.impl;
+  if (e.bus.empty()) return axerr::invalidElement;
+  if (e.view != View::object) return axerr::attributeUnsupported;
+  if (e.path == ROOT_PATH) {
+    if (attribute == "AXManualAccessibility" || attribute == "AXEnhancedUserInterface") {
+      return enableWebContent(e.bus) ? axerr::success : axerr::failure;
+    }
+    return axerr::attributeUnsupported;
+  }
+  Node& n = fetch(e, Part::base);
+  if (n.baseEnd != CallEnd::ok) return readStatus(n.baseEnd);
+  std::int32_t status = axerr::attributeUnsupported;
+  const auto* number = std::get_if<Number>(&value);
+  const auto* text = std::get_if<std::string>(&value);
+  if (attribute == "AXFocused") {
+    if (number == nullptr || number->value == 0) return axerr::illegalArgument;
+    status = isTopLevel(n) ? raiseWindow(e) : grabFocus(e);
+  } else if (attribute == "AXMain") {
+    if (!isTopLevel(n)) return axerr::attributeUnsupported;
+    if (number == nullptr || number->value == 0) return axerr::illegalArgument;
+    status = raiseWindow(e);
+  } else if (attribute == "AXValue") {
+    if (isTextRole(n.role)) {
+      if (text == nullptr) return axerr::illegalArgument;
+      status = writeText(e, *text);
+    } else if (isValueRole(n.role)) {
+      if (number == nullptr) return axerr::illegalArgument;
+      status = setCurrentValue(e, number->value);
+    }
+  } else if (attribute == "AXSelectedTextRange") {
+    const auto* range = std::get_if<Range>(&value);
+    if (!isTextRole(n.role)) return axerr::attributeUnsupported;
+    if (range == nullptr) return axerr::illegalArgument;
+    status = setSelection(e, *range);
+  } else if (attribute == "AXSelectedText") {
+    if (!isTextRole(n.role)) return axerr::attributeUnsupported;
+    if (text == nullptr) return axerr::illegalArgument;
+    status = replaceSelection(e, *text);
+  }
+  forgetAnswers();
+  return status;
+}
+
+std::optional<Value> axCreateRangeValue(std::int64_t location, std::int64_t length) {
+  return Value{Range{location, length}};
+}
+
+}  // namespace uiglean

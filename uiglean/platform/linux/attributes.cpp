@@ -1,0 +1,289 @@
+// Attribute reads: each macOS attribute worked out from what the object says (the attribute
+// table in README.md).
+#include <algorithm>
+#include <deque>
+
+#include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/keybinding.h"
+#include "uiglean/platform/linux/workspace.h"
+
+namespace uiglean {
+
+using namespace lx;
+
+namespace {
+
+CopyResult ok(Value v) { return CopyResult{axerr::success, std::move(v)}; }
+CopyResult unsupported() { return CopyResult{axerr::attributeUnsupported, NoValue{}}; }
+CopyResult noValue() { return CopyResult{axerr::noValue, NoValue{}}; }
+CopyResult boolean(bool b) { return ok(Number{b ? 1.0 : 0.0, true, true}); }
+CopyResult integer(std::int64_t v) { return ok(Number{static_cast<double>(v), false, true}); }
+
+bool isLabelRole(std::uint32_t r) {
+  return r == 1 || r == role::label || r == role::staticText || r == 81;  // accelerator, caption
+}
+
+// The element's children as the layer shows them (see the menu shapes in README.md).
+ElementList childElements(const ElementImpl& e) {
+  ElementList out;
+  switch (e.view) {
+    case View::appItem:
+      out.push_back(makeElement(e.bus, e.path, View::appMenu, Context::menuBar));
+      return out;
+    case View::appMenu:
+      return out;
+    case View::menuOf:
+    case View::object:
+      break;
+  }
+  Node& n = fetch(e, Part::base);
+  if (n.baseEnd != CallEnd::ok) return out;
+  if (e.view == View::object) {
+    Context ctx = (n.role == role::menu) ? contextOf(e) : Context::other;
+    if (n.role == role::menu && (ctx == Context::menuBar || ctx == Context::menu)) {
+      // An entry that opens a menu: its one child is that menu.
+      out.push_back(makeElement(e.bus, e.path, View::menuOf, ctx));
+      return out;
+    }
+  }
+  Node& withChildren = fetch(e, Part::children);
+  Context childContext = Context::other;
+  if (e.view == View::menuOf || withChildren.role == role::menu ||
+      withChildren.role == role::popupMenu) {
+    childContext = Context::menu;
+  } else if (withChildren.role == role::menuBar) {
+    childContext = Context::menuBar;
+  }
+  auto group = std::make_shared<Group>(Group{withChildren.children});
+  if (e.view == View::object && withChildren.role == role::menuBar) {
+    // The place of the application menu.
+    out.push_back(makeElement(e.bus, e.path, View::appItem, Context::menuBar));
+  }
+  for (const auto& ref : withChildren.children) {
+    out.push_back(makeElement(ref.first, ref.second, View::object, childContext, group));
+  }
+  return out;
+}
+
+CopyResult childrenResult(const ElementImpl& e) {
+  if (e.view == View::object || e.view == View::menuOf) {
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd != CallEnd::ok) return CopyResult{readStatus(n.baseEnd), NoValue{}};
+  }
+  return ok(childElements(e));
+}
+
+// The menu bar of the application's active window, else of its other windows in order (a
+// dialog has none, yet the application's menus stay reachable while it is open): the first
+// object of role menu bar found breadth first, a few levels down.
+std::optional<Element> menuBarIn(const Element& window) {
+  std::deque<std::pair<Element, int>> queue{{window, 0}};
+  int visited = 0;
+  while (!queue.empty() && visited < 400) {
+    auto [el, depth] = queue.front();
+    queue.pop_front();
+    ++visited;
+    Node& n = fetch(*el.impl, Part::base);
+    if (n.baseEnd != CallEnd::ok) continue;
+    if (n.role == role::menuBar) {
+      return makeElement(el.impl->bus, el.impl->path, View::object, Context::other);
+    }
+    if (depth >= 4 || n.childCount == 0) continue;
+    // Menu bars sit near the top of a window, never inside these.
+    if (n.role == role::menu || n.role == role::popupMenu || isTextRole(n.role) ||
+        n.role == role::table || n.role == role::treeTable || n.role == role::list ||
+        n.role == role::documentWeb) {
+      continue;
+    }
+    Node& c = fetch(*el.impl, Part::children);
+    auto group = std::make_shared<Group>(Group{c.children});
+    for (const auto& ref : c.children) {
+      queue.emplace_back(makeElement(ref.first, ref.second, View::object, Context::other, group),
+                         depth + 1);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Element> menuBarOf(const std::string& bus) {
+  ElementList windows = windowsOf(bus);
+  std::stable_partition(windows.begin(), windows.end(), [](const Element& w) {
+    return hasState(fetch(*w.impl, Part::base).states, state::active);
+  });
+  for (const auto& w : windows) {
+    if (auto bar = menuBarIn(w)) return bar;
+  }
+  return std::nullopt;
+}
+
+std::optional<MenuShortcut> shortcutOf(const ElementImpl& e) {
+  Node& n = fetch(e, Part::actions);
+  for (const auto& [name, binding] : n.actions) {
+    if (auto s = parseKeyBinding(binding)) return s;
+  }
+  return std::nullopt;
+}
+
+CopyResult applicationAttribute(const ElementImpl& e, const std::string& name) {
+  if (name == "AXRole") return ok(std::string("AXApplication"));
+  if (name == "AXTitle") return ok(applicationName(e.bus));
+  if (name == "AXWindows" || name == "AXChildren") {
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd != CallEnd::ok) return CopyResult{readStatus(n.baseEnd), NoValue{}};
+    return ok(windowsOf(e.bus));
+  }
+  if (name == "AXFocusedWindow" || name == "AXMainWindow") {
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd != CallEnd::ok) return CopyResult{readStatus(n.baseEnd), NoValue{}};
+    for (const auto& w : windowsOf(e.bus)) {
+      if (hasState(fetch(*w.impl, Part::base).states, state::active)) return ok(w);
+    }
+    return noValue();
+  }
+  if (name == "AXMenuBar") {
+    if (auto bar = menuBarOf(e.bus)) return ok(*bar);
+    return noValue();
+  }
+  if (name == "AXEnabled") return boolean(true);
+  return unsupported();
+}
+
+CopyResult viewAttribute(const ElementImpl& e, const std::string& name) {
+  if (name == "AXRole" || name == "AXSubrole") {
+    MacRole r = macRoleOf(e);
+    if (name == "AXRole") return ok(r.role);
+    return r.subrole.empty() ? unsupported() : ok(r.subrole);
+  }
+  if (name == "AXChildren") return childrenResult(e);
+  if (name == "AXTitle" && e.view == View::appItem) return ok(applicationName(e.bus));
+  if (name == "AXEnabled") return boolean(true);
+  return unsupported();
+}
+
+}  // namespace
+
+CopyResult axCopyAttributeValue(const Element& element, const std::string& name) {
+  if (!element) return CopyResult{axerr::illegalArgument, NoValue{}};
+  const ElementImpl& e = *element.impl;
+  if (e.bus.empty()) return CopyResult{axerr::invalidElement, NoValue{}};
+  if (e.view != View::object) return viewAttribute(e, name);
+  if (e.path == ROOT_PATH) return applicationAttribute(e, name);
+
+  Node& n = fetch(e, Part::base);
+  if (n.baseEnd != CallEnd::ok) return CopyResult{readStatus(n.baseEnd), NoValue{}};
+  if (hasState(n.states, state::defunct)) return CopyResult{axerr::invalidElement, NoValue{}};
+  const std::uint32_t r = n.role;
+
+  if (name == "AXRole") return ok(macRoleOf(e).role);
+  if (name == "AXSubrole") {
+    MacRole m = macRoleOf(e);
+    return m.subrole.empty() ? unsupported() : ok(m.subrole);
+  }
+  if (name == "AXRoleDescription") {
+    if (auto rn = roleName(r)) return ok(*rn);
+    return unsupported();
+  }
+  if (name == "AXChildren") return childrenResult(e);
+  if (name == "AXTitle") {
+    if (isLabelRole(r) || r == role::comboBox) return unsupported();
+    return ok(n.name);
+  }
+  if (name == "AXDescription") return ok(n.description);
+  if (name == "AXHelp") {
+    if (n.helpText.empty()) return unsupported();
+    return ok(n.helpText);
+  }
+  if (name == "AXIdentifier") {
+    if (!n.accessibleId.empty()) return ok(n.accessibleId);
+    // Browsers give the element's id as an object attribute.
+    Node& a = fetch(e, Part::attributes);
+    auto it = a.attributes.find("id");
+    if (it == a.attributes.end() || it->second.empty()) return unsupported();
+    return ok(it->second);
+  }
+  if (name == "AXEnabled") {
+    return boolean(hasState(n.states, state::enabled) || hasState(n.states, state::sensitive));
+  }
+  if (name == "AXFocused") return boolean(hasState(n.states, state::focused));
+  if (name == "AXSelected") return boolean(hasState(n.states, state::selected));
+  if (name == "AXPosition" || name == "AXSize") {
+    Node& x = fetch(e, Part::extents);
+    if (!x.hasExtents) return noValue();
+    if (name == "AXPosition") return ok(Point{static_cast<double>(x.x), static_cast<double>(x.y)});
+    return ok(Size{static_cast<double>(x.width), static_cast<double>(x.height)});
+  }
+  if (name == "AXValue") {
+    if (isLabelRole(r) || r == role::comboBox) return ok(n.name);
+    if (isTextRole(r)) {
+      Node& t = fetch(e, Part::text);
+      if (t.textEnd != CallEnd::ok) return CopyResult{readStatus(t.textEnd), NoValue{}};
+      return ok(t.text);
+    }
+    if (isValueRole(r)) {
+      Node& v = fetch(e, Part::value);
+      if (v.valueEnd != CallEnd::ok) return CopyResult{readStatus(v.valueEnd), NoValue{}};
+      return ok(Number{v.current, false, false});
+    }
+    if (r == role::pageTab) return integer(hasState(n.states, state::selected) ? 1 : 0);
+    if (isToggleRole(r)) {
+      if (hasState(n.states, state::indeterminate)) return integer(2);
+      bool on = hasState(n.states, state::checked) ||
+                (r == role::toggleButton && hasState(n.states, state::pressed));
+      return integer(on ? 1 : 0);
+    }
+    return unsupported();
+  }
+  if (name == "AXPlaceholderValue") {
+    Node& a = fetch(e, Part::attributes);
+    for (const char* key : {"placeholder-text", "placeholder"}) {
+      auto it = a.attributes.find(key);
+      if (it != a.attributes.end()) return ok(it->second);
+    }
+    return unsupported();
+  }
+  if (name == "AXNumberOfCharacters" || name == "AXSelectedTextRange" ||
+      name == "AXSelectedText") {
+    if (!isTextRole(r)) return unsupported();
+    Node& t = fetch(e, Part::text);
+    if (t.textEnd != CallEnd::ok) return CopyResult{readStatus(t.textEnd), NoValue{}};
+    std::int64_t count = charLength(t.text);
+    if (name == "AXNumberOfCharacters") return integer(count);
+    std::int64_t start = t.hasSelection ? std::min(t.selStart, t.selEnd) : t.caret;
+    std::int64_t end = t.hasSelection ? std::max(t.selStart, t.selEnd) : t.caret;
+    start = std::clamp<std::int64_t>(start, 0, count);
+    end = std::clamp<std::int64_t>(end, start, count);
+    if (name == "AXSelectedTextRange") return ok(Range{start, end - start});
+    std::size_t b0 = byteOffset(t.text, start);
+    std::size_t b1 = byteOffset(t.text, end);
+    return ok(t.text.substr(b0, b1 - b0));
+  }
+  if (isWindowRole(r) || n.parent.second == ROOT_PATH) {
+    if (name == "AXMain") return boolean(hasState(n.states, state::active));
+    if (name == "AXMinimized") return boolean(hasState(n.states, state::iconified));
+    if (name == "AXModal") return boolean(hasState(n.states, state::modal));
+  }
+  if (name == "AXMenuItemCmdChar" || name == "AXMenuItemCmdModifiers" ||
+      name == "AXMenuItemCmdVirtualKey") {
+    if (!isMenuItemRole(r)) return unsupported();
+    auto s = shortcutOf(e);
+    if (!s) return noValue();
+    if (name == "AXMenuItemCmdChar") return s->cmdChar ? ok(*s->cmdChar) : noValue();
+    if (name == "AXMenuItemCmdVirtualKey") return s->virtualKey ? integer(*s->virtualKey) : noValue();
+    return integer(s->modifiers);
+  }
+  if (name == "AXMenuItemMarkChar") {
+    if (!isMenuItemRole(r)) return unsupported();
+    bool checkable = r == role::checkMenuItem || r == role::radioMenuItem ||
+                     hasState(n.states, state::checkable);
+    if (checkable && hasState(n.states, state::checked)) return ok(std::string("\u2713"));
+    return noValue();
+  }
+  if (name == "AXParent") {
+    if (n.parent.first.empty() || n.parent.second == NULL_PATH) return noValue();
+    return ok(makeElement(n.parent.first, n.parent.second, View::object, Context::unknown));
+  }
+  return unsupported();
+}
+
+}  // namespace uiglean

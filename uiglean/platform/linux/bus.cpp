@@ -1,0 +1,256 @@
+#include "uiglean/platform/linux/bus.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace uiglean::lx {
+
+namespace {
+
+struct Buses {
+  bool tried = false;
+  sd_bus* session = nullptr;
+  sd_bus* a11y = nullptr;
+  bool enabledNow = false;
+};
+
+Buses& buses() {
+  static Buses b;
+  return b;
+}
+
+std::map<std::string, std::uint64_t>& timeouts() {
+  static std::map<std::string, std::uint64_t> t;
+  return t;
+}
+
+std::set<std::string>& hung() {
+  static std::set<std::string> h;
+  return h;
+}
+
+// The accessibility bus address: AT_SPI_BUS_ADDRESS when the environment names one (the
+// convention of accessibility clients), otherwise what org.a11y.Bus on the session bus says.
+std::string a11yAddress(sd_bus* session) {
+  if (const char* env = std::getenv("AT_SPI_BUS_ADDRESS"); env != nullptr && *env != '\0') {
+    return env;
+  }
+  if (session == nullptr) return {};
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  std::string address;
+  if (sd_bus_call_method(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                         &error, &reply, "") >= 0) {
+    const char* s = nullptr;
+    if (sd_bus_message_read(reply, "s", &s) >= 0 && s != nullptr) address = s;
+  }
+  sd_bus_message_unref(reply);
+  sd_bus_error_free(&error);
+  return address;
+}
+
+// Switches org.a11y.Status IsEnabled on when it is off; true when this call switched it.
+bool enableAccessibility(sd_bus* session) {
+  if (session == nullptr) return false;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  int enabled = 0;
+  int r = sd_bus_get_property_trivial(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
+                                      "IsEnabled", &error, 'b', &enabled);
+  sd_bus_error_free(&error);
+  if (r < 0 || enabled) return false;
+  r = sd_bus_set_property(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
+                          "IsEnabled", &error, "b", 1);
+  sd_bus_error_free(&error);
+  return r >= 0;
+}
+
+CallEnd endOf(sd_bus_message* m) {
+  if (m == nullptr) return CallEnd::failed;
+  if (!sd_bus_message_is_method_error(m, nullptr)) return CallEnd::ok;
+  const sd_bus_error* e = sd_bus_message_get_error(m);
+  const char* name = e != nullptr && e->name != nullptr ? e->name : "";
+  auto is = [&](const char* suffix) {
+    std::string full = std::string("org.freedesktop.DBus.Error.") + suffix;
+    return std::strcmp(name, full.c_str()) == 0;
+  };
+  if (is("NoReply") || is("Timeout") || is("TimedOut")) return CallEnd::timeout;
+  if (is("ServiceUnknown") || is("NameHasNoOwner") || is("UnknownObject") || is("Disconnected")) {
+    return CallEnd::gone;
+  }
+  if (is("UnknownMethod") || is("UnknownInterface") || is("UnknownProperty") ||
+      is("NotSupported")) {
+    return CallEnd::unsupported;
+  }
+  return CallEnd::failed;
+}
+
+}  // namespace
+
+bool connectBuses() {
+  Buses& b = buses();
+  if (b.tried) return b.a11y != nullptr;
+  b.tried = true;
+  // No session bus, no accessibility: the accessibility bus is found through it.
+  if (sd_bus_open_user(&b.session) < 0) {
+    b.session = nullptr;
+    return false;
+  }
+  std::string address = a11yAddress(b.session);
+  if (address.empty()) return false;
+  sd_bus* bus = nullptr;
+  if (sd_bus_new(&bus) < 0) return false;
+  if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+      sd_bus_start(bus) < 0) {
+    sd_bus_unref(bus);
+    return false;
+  }
+  b.a11y = bus;
+  b.enabledNow = enableAccessibility(b.session);
+  return true;
+}
+
+sd_bus* a11yBus() { return buses().a11y; }
+bool enabledJustNow() { return buses().enabledNow; }
+
+void setTimeout(const std::string& busName, std::uint64_t usec) { timeouts()[busName] = usec; }
+
+std::uint64_t timeoutFor(const std::string& busName) {
+  auto it = timeouts().find(busName);
+  return it == timeouts().end() ? DEFAULT_TIMEOUT_USEC : it->second;
+}
+
+bool isHung(const std::string& busName) { return hung().count(busName) != 0; }
+
+struct Batch::Pending {
+  Batch* owner = nullptr;
+  std::string dest;
+  Handler handler;
+  sd_bus_slot* slot = nullptr;
+  bool done = false;
+};
+
+int Batch::onReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  auto* p = static_cast<Pending*>(userdata);
+  if (p->done) return 0;
+  p->done = true;
+  --p->owner->outstanding_;
+  Reply reply{endOf(m), m};
+  if (reply.end == CallEnd::timeout && p->owner->hangMarks_) hung().insert(p->dest);
+  if (reply.end != CallEnd::ok) reply.message = nullptr;
+  p->handler(reply);
+  return 0;
+}
+
+void Batch::call(const std::string& dest, const std::string& path, const char* interface,
+                 const char* member, const Appender& append, Handler handler,
+                 std::uint64_t timeoutUsec) {
+  sd_bus* bus = a11yBus();
+  if (dest.empty() || bus == nullptr) {
+    handler(Reply{CallEnd::gone, nullptr});
+    return;
+  }
+  if (isHung(dest)) {
+    handler(Reply{CallEnd::timeout, nullptr});
+    return;
+  }
+  sd_bus_message* m = nullptr;
+  if (sd_bus_message_new_method_call(bus, &m, dest.c_str(), path.c_str(), interface, member) < 0) {
+    handler(Reply{CallEnd::failed, nullptr});
+    return;
+  }
+  if (append && append(m) < 0) {
+    sd_bus_message_unref(m);
+    handler(Reply{CallEnd::failed, nullptr});
+    return;
+  }
+  auto* p = new Pending{this, dest, std::move(handler), nullptr, false};
+  std::uint64_t usec = timeoutUsec != 0 ? timeoutUsec : timeoutFor(dest);
+  int r = sd_bus_call_async(bus, &p->slot, m, &Batch::onReply, p, usec);
+  sd_bus_message_unref(m);
+  if (r < 0) {
+    p->done = true;
+    p->handler(Reply{CallEnd::failed, nullptr});
+    delete p;
+    return;
+  }
+  pending_.push_back(p);
+  ++outstanding_;
+}
+
+void Batch::run() {
+  sd_bus* bus = a11yBus();
+  while (outstanding_ > 0 && bus != nullptr) {
+    int r = sd_bus_process(bus, nullptr);
+    if (r < 0) break;
+    // A timed-out call is answered inside sd_bus_process, which may still return 0: look at
+    // what is left before waiting for more.
+    if (r > 0 || outstanding_ == 0) continue;
+    if (sd_bus_wait(bus, UINT64_MAX) < 0) break;
+  }
+  // A broken connection leaves calls unanswered: they fail.
+  for (Pending* p : pending_) {
+    if (!p->done) {
+      p->done = true;
+      --outstanding_;
+      p->handler(Reply{CallEnd::failed, nullptr});
+    }
+    sd_bus_slot_unref(p->slot);
+    delete p;
+  }
+  pending_.clear();
+}
+
+void callNow(const std::string& dest, const std::string& path, const char* interface,
+             const char* member, const Appender& append, const Handler& handler,
+             std::uint64_t timeoutUsec) {
+  Batch batch;
+  batch.call(dest, path, interface, member, append, handler, timeoutUsec);
+  batch.run();
+}
+
+bool dispatchPending() {
+  sd_bus* bus = a11yBus();
+  if (bus == nullptr) return false;
+  bool any = false;
+  while (sd_bus_process(bus, nullptr) > 0) any = true;
+  return any;
+}
+
+void waitForMessage(std::uint64_t usec) {
+  sd_bus* bus = a11yBus();
+  if (bus == nullptr) return;
+  sd_bus_wait(bus, usec);
+}
+
+bool readString(sd_bus_message* m, std::string& out) {
+  const char* s = nullptr;
+  if (sd_bus_message_read(m, "s", &s) < 0 || s == nullptr) return false;
+  out = s;
+  return true;
+}
+
+bool readObjectRef(sd_bus_message* m, std::string& bus, std::string& path) {
+  const char* b = nullptr;
+  const char* p = nullptr;
+  if (sd_bus_message_read(m, "(so)", &b, &p) <= 0 || b == nullptr || p == nullptr) return false;
+  bus = b;
+  path = p;
+  return true;
+}
+
+bool readObjectRefs(sd_bus_message* m, std::vector<std::pair<std::string, std::string>>& out) {
+  if (sd_bus_message_enter_container(m, 'a', "(so)") <= 0) return false;
+  const char* b = nullptr;
+  const char* p = nullptr;
+  int r;
+  while ((r = sd_bus_message_read(m, "(so)", &b, &p)) > 0) out.emplace_back(b, p);
+  sd_bus_message_exit_container(m);
+  return r >= 0;
+}
+
+bool skipValue(sd_bus_message* m) { return sd_bus_message_skip(m, nullptr) >= 0; }
+
+}  // namespace uiglean::lx

@@ -1,0 +1,110 @@
+// The bus connection: the session bus, the accessibility bus it leads to, and batches of
+// asynchronous method calls on the accessibility bus.
+//
+// Every read the layer makes goes through a Batch: calls are queued, sent together, and their
+// replies handled as they arrive, so that asking a hundred objects for their role costs one round
+// trip instead of a hundred. Each call waits at most the messaging timeout of the application it
+// goes to; an application that lets a call time out is treated as hung for the rest of the run,
+// so that later calls to it fail at once instead of each waiting out the timeout again.
+#pragma once
+
+#include <systemd/sd-bus.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace uiglean::lx {
+
+// Connects to the session bus and to the accessibility bus it names (org.a11y.Bus GetAddress)
+// once per run; false when either cannot be reached. Turns org.a11y.Status IsEnabled on when it
+// is off (applications that join the bus only then need a moment: see enabledJustNow).
+bool connectBuses();
+// The accessibility bus, or nullptr when connectBuses failed or was not called.
+sd_bus* a11yBus();
+// True when this run switched accessibility on itself.
+bool enabledJustNow();
+
+// Messaging timeouts, per application bus name, in microseconds.
+inline constexpr std::uint64_t DEFAULT_TIMEOUT_USEC = 6'000'000;
+void setTimeout(const std::string& busName, std::uint64_t usec);
+std::uint64_t timeoutFor(const std::string& busName);
+bool isHung(const std::string& busName);
+
+// How a call ended, as the accessibility statuses the platform layer reports.
+enum class CallEnd {
+  ok,           // a method return
+  timeout,      // no answer within the timeout, or the application is known to be hung
+  gone,         // the object or its application no longer exists
+  unsupported,  // the object has no such interface or method
+  failed,       // any other error
+};
+
+struct Reply {
+  CallEnd end = CallEnd::failed;
+  sd_bus_message* message = nullptr;  // valid only inside the handler, only when end is ok
+};
+
+using Appender = std::function<int(sd_bus_message*)>;
+using Handler = std::function<void(const Reply&)>;
+
+// A set of calls sent together. run() returns when every call has been answered or timed out.
+class Batch {
+ public:
+  // `hangMarks`: whether a timeout marks the application as hung (lookups that use a shorter
+  // timeout than the application's own pass false).
+  explicit Batch(bool hangMarks = true) : hangMarks_(hangMarks) {}
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
+  void call(const std::string& dest, const std::string& path, const char* interface,
+            const char* member, const Appender& append, Handler handler,
+            std::uint64_t timeoutUsec = 0);
+  void run();
+  std::size_t size() const { return pending_.size(); }
+
+ private:
+  struct Pending;
+  static int onReply(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  std::vector<Pending*> pending_;
+  bool hangMarks_;
+  std::size_t outstanding_ = 0;
+};
+
+// One call, waited for. The handler runs before this returns.
+void callNow(const std::string& dest, const std::string& path, const char* interface,
+             const char* member, const Appender& append, const Handler& handler,
+             std::uint64_t timeoutUsec = 0);
+
+// Handles whatever messages have arrived (signals for observers) without blocking; true when
+// anything was handled.
+bool dispatchPending();
+// Waits at most `usec` for a message to arrive.
+void waitForMessage(std::uint64_t usec);
+
+// Helpers for reading replies. Each returns false when the message does not hold that shape.
+bool readString(sd_bus_message* m, std::string& out);
+bool readObjectRef(sd_bus_message* m, std::string& bus, std::string& path);
+bool readObjectRefs(sd_bus_message* m, std::vector<std::pair<std::string, std::string>>& out);
+// Skips one complete value of whatever type comes next.
+bool skipValue(sd_bus_message* m);
+
+// The accessibility bus's own daemon, and the well-known names and paths of the protocol.
+inline constexpr const char* DBUS_NAME = "org.freedesktop.DBus";
+inline constexpr const char* DBUS_PATH = "/org/freedesktop/DBus";
+inline constexpr const char* REGISTRY_NAME = "org.a11y.atspi.Registry";
+inline constexpr const char* ROOT_PATH = "/org/a11y/atspi/accessible/root";
+inline constexpr const char* REGISTRY_PATH = "/org/a11y/atspi/registry";
+inline constexpr const char* NULL_PATH = "/org/a11y/atspi/null";
+inline constexpr const char* IFACE_ACCESSIBLE = "org.a11y.atspi.Accessible";
+inline constexpr const char* IFACE_COMPONENT = "org.a11y.atspi.Component";
+inline constexpr const char* IFACE_ACTION = "org.a11y.atspi.Action";
+inline constexpr const char* IFACE_TEXT = "org.a11y.atspi.Text";
+inline constexpr const char* IFACE_EDITABLE = "org.a11y.atspi.EditableText";
+inline constexpr const char* IFACE_VALUE = "org.a11y.atspi.Value";
+inline constexpr const char* IFACE_APPLICATION = "org.a11y.atspi.Application";
+inline constexpr const char* IFACE_REGISTRY = "org.a11y.atspi.Registry";
+inline constexpr const char* IFACE_PROPERTIES = "org.freedesktop.DBus.Properties";
+
+}  // namespace uiglean::lx

@@ -1,0 +1,147 @@
+#include "uiglean/platform/linux/desktopfiles.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace uiglean::lx {
+
+namespace {
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string trim(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  std::size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+std::vector<std::string> dataDirs() {
+  std::vector<std::string> dirs;
+  const char* home = std::getenv("XDG_DATA_HOME");
+  if (home != nullptr && *home == '/') {
+    dirs.emplace_back(home);
+  } else if (const char* h = std::getenv("HOME"); h != nullptr && *h == '/') {
+    dirs.push_back(std::string(h) + "/.local/share");
+  }
+  const char* list = std::getenv("XDG_DATA_DIRS");
+  std::string all = (list != nullptr && *list != '\0') ? list : "/usr/local/share:/usr/share";
+  std::stringstream ss(all);
+  std::string d;
+  while (std::getline(ss, d, ':')) {
+    if (!d.empty() && d[0] == '/') dirs.push_back(d);
+  }
+  return dirs;
+}
+
+}  // namespace
+
+std::optional<DesktopEntry> parseDesktopEntry(const std::string& text) {
+  std::stringstream ss(text);
+  std::string line;
+  bool inGroup = false, seen = false;
+  DesktopEntry e;
+  while (std::getline(ss, line)) {
+    std::string t = trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    if (t[0] == '[') {
+      inGroup = t == "[Desktop Entry]";
+      seen = seen || inGroup;
+      continue;
+    }
+    if (!inGroup) continue;
+    std::size_t eq = t.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = trim(t.substr(0, eq));
+    std::string value = trim(t.substr(eq + 1));
+    if (key == "Name") {
+      e.name = value;
+    } else if (key == "Exec") {
+      e.exec = value;
+    } else if (key == "StartupWMClass") {
+      e.startupWMClass = value;
+    } else if (key == "Hidden") {
+      e.hidden = value == "true";
+    } else if (key == "NoDisplay") {
+      e.noDisplay = value == "true";
+    } else if (key == "Type") {
+      e.isApplication = value == "Application";
+    }
+  }
+  if (!seen) return std::nullopt;
+  return e;
+}
+
+const std::vector<DesktopEntry>& desktopEntries() {
+  static std::vector<DesktopEntry> entries;
+  static bool read = false;
+  if (read) return entries;
+  read = true;
+  std::set<std::string> ids;
+  namespace fs = std::filesystem;
+  for (const auto& dir : dataDirs()) {
+    fs::path root = fs::path(dir) / "applications";
+    std::error_code ec;
+    if (!fs::is_directory(root, ec)) continue;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (it.depth() > 4) it.disable_recursion_pending();
+      const fs::path& p = it->path();
+      if (p.extension() != ".desktop" || !it->is_regular_file(ec)) continue;
+      std::string rel = fs::relative(p, root, ec).string();
+      if (ec) continue;
+      rel = rel.substr(0, rel.size() - 8);
+      for (char& c : rel) {
+        if (c == '/') c = '-';
+      }
+      if (!ids.insert(rel).second) continue;
+      std::ifstream in(p, std::ios::binary);
+      std::string text;
+      char buf[4096];
+      // A desktop file is small; a huge one is not read past its first megabyte.
+      while (in && text.size() < (1U << 20)) {
+        in.read(buf, sizeof buf);
+        text.append(buf, static_cast<std::size_t>(in.gcount()));
+      }
+      auto entry = parseDesktopEntry(text);
+      if (!entry) continue;
+      entry->id = rel;
+      entry->path = p.string();
+      entries.push_back(std::move(*entry));
+    }
+  }
+  return entries;
+}
+
+std::optional<std::string> desktopIdForClass(const std::string& instance,
+                                             const std::string& klass) {
+  const auto& entries = desktopEntries();
+  for (const auto& e : entries) {
+    if (!e.startupWMClass.empty() &&
+        (e.startupWMClass == klass || e.startupWMClass == instance)) {
+      return e.id;
+    }
+  }
+  for (const auto& e : entries) {
+    if ((!klass.empty() && equalsIgnoringCase(e.id, klass)) ||
+        (!instance.empty() && equalsIgnoringCase(e.id, instance))) {
+      return e.id;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace uiglean::lx

@@ -1,0 +1,534 @@
+#include "uiglean/platform/linux/elements.h"
+
+#include <unordered_map>
+
+#include "uiglean/platform/linux/keybinding.h"
+#include "uiglean/platform/linux/workspace.h"
+
+namespace uiglean::lx {
+
+namespace {
+
+std::uint64_t currentEpoch = 1;
+
+std::unordered_map<std::string, Node>& nodes() {
+  static std::unordered_map<std::string, Node> n;
+  return n;
+}
+
+std::string keyOf(const ObjectRef& ref) { return ref.first + '\n' + ref.second; }
+
+// Reads the variant that comes next as a string, integer or object reference; false (and the
+// value skipped) when it holds something else.
+bool variantString(sd_bus_message* m, std::string& out) {
+  if (sd_bus_message_enter_container(m, 'v', "s") > 0) {
+    bool ok = readString(m, out);
+    sd_bus_message_exit_container(m);
+    return ok;
+  }
+  skipValue(m);
+  return false;
+}
+
+bool variantInt(sd_bus_message* m, std::int32_t& out) {
+  if (sd_bus_message_enter_container(m, 'v', "i") > 0) {
+    bool ok = sd_bus_message_read(m, "i", &out) > 0;
+    sd_bus_message_exit_container(m);
+    return ok;
+  }
+  skipValue(m);
+  return false;
+}
+
+bool variantDouble(sd_bus_message* m, double& out) {
+  if (sd_bus_message_enter_container(m, 'v', "d") > 0) {
+    bool ok = sd_bus_message_read(m, "d", &out) > 0;
+    sd_bus_message_exit_container(m);
+    return ok;
+  }
+  skipValue(m);
+  return false;
+}
+
+bool variantObjectRef(sd_bus_message* m, ObjectRef& out) {
+  if (sd_bus_message_enter_container(m, 'v', "(so)") > 0) {
+    bool ok = readObjectRef(m, out.first, out.second);
+    sd_bus_message_exit_container(m);
+    return ok;
+  }
+  skipValue(m);
+  return false;
+}
+
+bool readAttributes(sd_bus_message* m, std::map<std::string, std::string>& out) {
+  if (sd_bus_message_enter_container(m, 'a', "{ss}") <= 0) return false;
+  const char* k = nullptr;
+  const char* v = nullptr;
+  while (sd_bus_message_read(m, "{ss}", &k, &v) > 0) {
+    if (k != nullptr && v != nullptr) out[k] = v;
+  }
+  sd_bus_message_exit_container(m);
+  return true;
+}
+
+bool variantAttributes(sd_bus_message* m, std::map<std::string, std::string>& out) {
+  if (sd_bus_message_enter_container(m, 'v', "a{ss}") > 0) {
+    bool ok = readAttributes(m, out);
+    sd_bus_message_exit_container(m);
+    return ok;
+  }
+  skipValue(m);
+  return false;
+}
+
+// Calls `each(name)` for every entry of a property dictionary; `each` must read or skip the
+// variant.
+template <class F>
+bool forEachProperty(sd_bus_message* m, F each) {
+  if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return false;
+  while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+    const char* name = nullptr;
+    if (sd_bus_message_read(m, "s", &name) <= 0 || name == nullptr) return false;
+    each(std::string(name));
+    sd_bus_message_exit_container(m);
+  }
+  sd_bus_message_exit_container(m);
+  return true;
+}
+
+Appender appendString(const char* s) {
+  return [s](sd_bus_message* m) { return sd_bus_message_append(m, "s", s); };
+}
+
+void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
+  n.baseLoaded = true;
+  n.baseEnd = CallEnd::ok;
+  Node* np = &n;
+  const std::string& bus = ref.first;
+  const std::string& path = ref.second;
+  batch.call(bus, path, IFACE_PROPERTIES, "GetAll", appendString(IFACE_ACCESSIBLE),
+             [np, bus, path](const Reply& r) {
+               if (r.end != CallEnd::ok) {
+                 // Some toolkits answer only Get: ask for the few properties one by one.
+                 if (r.end == CallEnd::unsupported) return;
+                 np->baseEnd = r.end;
+                 return;
+               }
+               forEachProperty(r.message, [&](const std::string& name) {
+                 if (name == "Name") {
+                   variantString(r.message, np->name);
+                 } else if (name == "Description") {
+                   variantString(r.message, np->description);
+                 } else if (name == "ChildCount") {
+                   variantInt(r.message, np->childCount);
+                 } else if (name == "AccessibleId") {
+                   variantString(r.message, np->accessibleId);
+                 } else if (name == "HelpText") {
+                   variantString(r.message, np->helpText);
+                 } else if (name == "Parent") {
+                   variantObjectRef(r.message, np->parent);
+                 } else if (name == "Attributes") {
+                   if (variantAttributes(r.message, np->attributes)) np->attributesLoaded = true;
+                 } else {
+                   skipValue(r.message);
+                 }
+               });
+             });
+  batch.call(bus, path, IFACE_ACCESSIBLE, "GetRole", nullptr, [np](const Reply& r) {
+    if (r.end != CallEnd::ok) {
+      np->baseEnd = r.end;
+      return;
+    }
+    std::uint32_t role = 0;
+    if (sd_bus_message_read(r.message, "u", &role) > 0) np->role = role;
+  });
+  batch.call(bus, path, IFACE_ACCESSIBLE, "GetState", nullptr, [np](const Reply& r) {
+    if (r.end != CallEnd::ok) {
+      np->baseEnd = r.end;
+      return;
+    }
+    const void* data = nullptr;
+    std::size_t size = 0;
+    if (sd_bus_message_read_array(r.message, 'u', &data, &size) >= 0 && data != nullptr) {
+      const auto* words = static_cast<const std::uint32_t*>(data);
+      std::size_t count = size / sizeof(std::uint32_t);
+      std::uint64_t states = 0;
+      if (count > 0) states |= words[0];
+      if (count > 1) states |= static_cast<std::uint64_t>(words[1]) << 32;
+      np->states = states;
+    }
+  });
+}
+
+// The properties that GetAll did not give (toolkits without GetAll), one Get each.
+void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n) {
+  Node* np = &n;
+  auto get = [&](const char* prop, std::function<void(sd_bus_message*)> read) {
+    batch.call(ref.first, ref.second, IFACE_PROPERTIES, "Get",
+               [prop](sd_bus_message* m) {
+                 return sd_bus_message_append(m, "ss", IFACE_ACCESSIBLE, prop);
+               },
+               [read](const Reply& r) {
+                 if (r.end == CallEnd::ok) read(r.message);
+               });
+  };
+  get("Name", [np](sd_bus_message* m) { variantString(m, np->name); });
+  get("Description", [np](sd_bus_message* m) { variantString(m, np->description); });
+  get("ChildCount", [np](sd_bus_message* m) { variantInt(m, np->childCount); });
+  get("Parent", [np](sd_bus_message* m) { variantObjectRef(m, np->parent); });
+}
+
+bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
+  if (part == Part::base) return true;
+  if (n.baseEnd != CallEnd::ok) return false;
+  switch (part) {
+    case Part::base:
+      return true;
+    case Part::extents:
+      return hasState(n.states, state::showing) || hasState(n.states, state::visible);
+    case Part::actions:
+      return mayHaveActions(n.role) || isWebToolkit(ref.first);
+    case Part::children:
+      return n.childCount != 0;
+    case Part::text:
+      return isTextRole(n.role);
+    case Part::value:
+      return isValueRole(n.role);
+    case Part::attributes:
+      return true;
+  }
+  return false;
+}
+
+bool& loadedFlag(Node& n, Part part) {
+  switch (part) {
+    case Part::base:
+      return n.baseLoaded;
+    case Part::extents:
+      return n.extentsLoaded;
+    case Part::actions:
+      return n.actionsLoaded;
+    case Part::children:
+      return n.childrenLoaded;
+    case Part::text:
+      return n.textLoaded;
+    case Part::value:
+      return n.valueLoaded;
+    case Part::attributes:
+      return n.attributesLoaded;
+  }
+  return n.baseLoaded;
+}
+
+void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
+  Node* np = &n;
+  const std::string& bus = ref.first;
+  const std::string& path = ref.second;
+  switch (part) {
+    case Part::base:
+      askBase(batch, ref, n);
+      break;
+    case Part::extents:
+      batch.call(bus, path, IFACE_COMPONENT, "GetExtents",
+                 [](sd_bus_message* m) { return sd_bus_message_append(m, "u", 0U); },
+                 [np](const Reply& r) {
+                   if (r.end != CallEnd::ok) return;
+                   std::int32_t x = 0, y = 0, w = 0, h = 0;
+                   if (sd_bus_message_read(r.message, "(iiii)", &x, &y, &w, &h) <= 0) return;
+                   // Toolkits say "unknown" with the most negative integer or a negative size.
+                   if (x == INT32_MIN || y == INT32_MIN || w < 0 || h < 0) return;
+                   np->hasExtents = true;
+                   np->x = x;
+                   np->y = y;
+                   np->width = w;
+                   np->height = h;
+                 });
+      break;
+    case Part::actions:
+      batch.call(bus, path, IFACE_ACTION, "GetActions", nullptr, [np](const Reply& r) {
+        np->actionsEnd = r.end;
+        if (r.end != CallEnd::ok) return;
+        if (sd_bus_message_enter_container(r.message, 'a', "(sss)") <= 0) return;
+        const char* name = nullptr;
+        const char* description = nullptr;
+        const char* binding = nullptr;
+        while (sd_bus_message_read(r.message, "(sss)", &name, &description, &binding) > 0) {
+          np->actions.emplace_back(name != nullptr ? name : "", binding != nullptr ? binding : "");
+        }
+        sd_bus_message_exit_container(r.message);
+      });
+      break;
+    case Part::children:
+      batch.call(bus, path, IFACE_ACCESSIBLE, "GetChildren", nullptr, [np](const Reply& r) {
+        np->childrenEnd = r.end;
+        if (r.end != CallEnd::ok) return;
+        readObjectRefs(r.message, np->children);
+        // A child that is not there yet (Chromium before its page is built) is the null object.
+        std::erase_if(np->children, [](const ObjectRef& c) {
+          return c.second == NULL_PATH || c.first.empty();
+        });
+      });
+      break;
+    case Part::text:
+      batch.call(bus, path, IFACE_PROPERTIES, "GetAll", appendString(IFACE_TEXT),
+                 [np](const Reply& r) {
+                   if (r.end != CallEnd::ok) return;
+                   forEachProperty(r.message, [&](const std::string& name) {
+                     if (name == "CharacterCount") {
+                       variantInt(r.message, np->characterCount);
+                     } else if (name == "CaretOffset") {
+                       variantInt(r.message, np->caret);
+                     } else {
+                       skipValue(r.message);
+                     }
+                   });
+                 });
+      batch.call(bus, path, IFACE_TEXT, "GetText",
+                 [](sd_bus_message* m) { return sd_bus_message_append(m, "ii", 0, -1); },
+                 [np](const Reply& r) {
+                   np->textEnd = r.end;
+                   if (r.end == CallEnd::ok) readString(r.message, np->text);
+                 });
+      batch.call(bus, path, IFACE_TEXT, "GetNSelections", nullptr, [np](const Reply& r) {
+        std::int32_t count = 0;
+        if (r.end == CallEnd::ok && sd_bus_message_read(r.message, "i", &count) > 0) {
+          np->hasSelection = count > 0;
+        }
+      });
+      batch.call(bus, path, IFACE_TEXT, "GetSelection",
+                 [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 0); },
+                 [np](const Reply& r) {
+                   std::int32_t start = 0, end = 0;
+                   if (r.end == CallEnd::ok &&
+                       sd_bus_message_read(r.message, "ii", &start, &end) > 0) {
+                     np->selStart = start;
+                     np->selEnd = end;
+                   }
+                 });
+      break;
+    case Part::value: {
+      // One property at a time: some toolkits (Chromium) abort on GetAll of this interface.
+      np->valueEnd = CallEnd::ok;
+      struct Prop {
+        const char* name;
+        double Node::*field;
+      };
+      static const Prop props[] = {{"CurrentValue", &Node::current},
+                                   {"MinimumValue", &Node::minimum},
+                                   {"MaximumValue", &Node::maximum},
+                                   {"MinimumIncrement", &Node::increment}};
+      for (const auto& prop : props) {
+        const char* name = prop.name;
+        double Node::*field = prop.field;
+        bool essential = field == &Node::current;
+        batch.call(bus, path, IFACE_PROPERTIES, "Get",
+                   [name](sd_bus_message* m) {
+                     return sd_bus_message_append(m, "ss", IFACE_VALUE, name);
+                   },
+                   [np, field, essential](const Reply& r) {
+                     if (r.end != CallEnd::ok) {
+                       if (essential) np->valueEnd = r.end;
+                       return;
+                     }
+                     variantDouble(r.message, np->*field);
+                   });
+      }
+      break;
+    }
+    case Part::attributes:
+      batch.call(bus, path, IFACE_ACCESSIBLE, "GetAttributes", nullptr, [np](const Reply& r) {
+        if (r.end == CallEnd::ok) readAttributes(r.message, np->attributes);
+      });
+      break;
+  }
+}
+
+}  // namespace
+
+void forgetAnswers() { ++currentEpoch; }
+
+Node& nodeOf(const ObjectRef& ref) {
+  Node& n = nodes()[keyOf(ref)];
+  if (n.epoch != currentEpoch) {
+    n = Node{};
+    n.epoch = currentEpoch;
+  }
+  return n;
+}
+
+Node& fetch(const ElementImpl& e, Part part) {
+  ObjectRef self{e.bus, e.path};
+  std::vector<ObjectRef> members;
+  if (e.group) {
+    members = e.group->members;
+  } else {
+    members.push_back(self);
+  }
+  if (part != Part::base) {
+    // The questions worth asking depend on the role and states.
+    Node& own = nodeOf(self);
+    if (!own.baseLoaded) fetch(e, Part::base);
+  }
+  Batch batch;
+  std::vector<std::pair<ObjectRef, Node*>> fallback;
+  for (const auto& ref : members) {
+    Node& n = nodeOf(ref);
+    bool& loaded = loadedFlag(n, part);
+    if (loaded) continue;
+    loaded = true;
+    if (part != Part::base && !n.baseLoaded) continue;  // a sibling not yet asked anything
+    if (!qualifies(part, ref, n)) continue;
+    ask(batch, part, ref, n);
+    if (part == Part::base) fallback.emplace_back(ref, &n);
+  }
+  batch.run();
+  if (part == Part::actions) {
+    // Some toolkits (Chromium) list their actions without names; each name is then asked for.
+    Batch names;
+    for (const auto& ref : members) {
+      Node& n = nodeOf(ref);
+      for (std::size_t i = 0; i < n.actions.size(); ++i) {
+        if (!n.actions[i].first.empty()) continue;
+        Node* np = &n;
+        auto index = static_cast<std::int32_t>(i);
+        names.call(ref.first, ref.second, IFACE_ACTION, "GetName",
+                   [index](sd_bus_message* m) { return sd_bus_message_append(m, "i", index); },
+                   [np, i](const Reply& r) {
+                     if (r.end == CallEnd::ok && i < np->actions.size()) {
+                       readString(r.message, np->actions[i].first);
+                     }
+                   });
+      }
+    }
+    names.run();
+  }
+  if (part == Part::base) {
+    // Objects whose GetAll went unanswered as unsupported: their properties one by one.
+    Batch again;
+    for (auto& [ref, n] : fallback) {
+      if (n->baseEnd == CallEnd::ok && n->childCount < 0 && n->name.empty()) {
+        askBaseFallback(again, ref, *n);
+      }
+    }
+    again.run();
+  }
+  return nodeOf(self);
+}
+
+Element makeElement(const std::string& bus, const std::string& path, View view, Context context,
+                    std::shared_ptr<Group> group) {
+  auto impl = std::make_shared<ElementImpl>();
+  impl->bus = bus;
+  impl->path = path;
+  impl->view = view;
+  impl->context = context;
+  impl->group = std::move(group);
+  return Element{impl};
+}
+
+Element applicationElement(const std::string& bus) {
+  return makeElement(bus, ROOT_PATH, View::object, Context::other);
+}
+
+std::int32_t readStatus(CallEnd end) {
+  switch (end) {
+    case CallEnd::ok:
+      return axerr::success;
+    case CallEnd::timeout:
+      return axerr::cannotComplete;
+    case CallEnd::gone:
+      return axerr::invalidElement;
+    case CallEnd::unsupported:
+      return axerr::attributeUnsupported;
+    case CallEnd::failed:
+      return axerr::failure;
+  }
+  return axerr::failure;
+}
+
+std::int32_t actionStatus(CallEnd end) {
+  if (end == CallEnd::unsupported) return axerr::actionUnsupported;
+  return readStatus(end);
+}
+
+Context contextOf(const ElementImpl& e) {
+  if (e.context != Context::unknown) return e.context;
+  Node& n = fetch(e, Part::base);
+  if (n.parent.first.empty()) return Context::other;
+  ElementImpl parent{n.parent.first, n.parent.second, View::object, Context::other, nullptr};
+  Node& p = fetch(parent, Part::base);
+  if (p.baseEnd != CallEnd::ok) return Context::other;
+  if (p.role == role::menuBar) return Context::menuBar;
+  if (p.role == role::menu || p.role == role::popupMenu) return Context::menu;
+  return Context::other;
+}
+
+MacRole macRoleOf(const ElementImpl& e) {
+  switch (e.view) {
+    case View::menuOf:
+    case View::appMenu:
+      return {"AXMenu", ""};
+    case View::appItem:
+      return {"AXMenuBarItem", ""};
+    case View::object:
+      break;
+  }
+  Node& n = fetch(e, Part::base);
+  bool contextual = n.role == role::menu || isMenuItemRole(n.role) || n.role == role::separator;
+  return macRole(n.role, n.states, contextual ? contextOf(e) : Context::other);
+}
+
+ElementList windowsOf(const std::string& bus) {
+  ElementImpl app{bus, ROOT_PATH, View::object, Context::other, nullptr};
+  Node& root = fetch(app, Part::children);
+  std::vector<ObjectRef> tops = root.children;
+  auto group = std::make_shared<Group>(Group{tops});
+  ElementList windows;
+  if (tops.empty()) return windows;
+  ElementImpl first{tops[0].first, tops[0].second, View::object, Context::other, group};
+  fetch(first, Part::base);
+  for (const auto& ref : tops) {
+    Node& n = nodeOf(ref);
+    if (n.baseEnd != CallEnd::ok) continue;
+    bool shown = hasState(n.states, state::showing) || hasState(n.states, state::visible) ||
+                 hasState(n.states, state::iconified);
+    if (!shown) continue;
+    windows.push_back(makeElement(ref.first, ref.second, View::object, Context::other, group));
+  }
+  return windows;
+}
+
+std::size_t byteOffset(const std::string& text, std::int64_t chars) {
+  std::size_t i = 0;
+  std::int64_t seen = 0;
+  while (i < text.size() && seen < chars) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    i += c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
+    ++seen;
+  }
+  return i < text.size() ? i : text.size();
+}
+
+std::int64_t charLength(const std::string& text) {
+  std::int64_t n = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xc0) != 0x80) ++n;
+  }
+  return n;
+}
+
+}  // namespace uiglean::lx
+
+namespace uiglean::lx {
+
+bool focusedPasswordSeen() {
+  for (const auto& [key, n] : nodes()) {
+    if (n.epoch == currentEpoch && n.baseLoaded && n.baseEnd == CallEnd::ok &&
+        n.role == role::passwordText && hasState(n.states, state::focused)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace uiglean::lx

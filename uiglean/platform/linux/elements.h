@@ -1,0 +1,135 @@
+// Elements and attributes: what an element handle is on this desktop, what the layer knows of
+// each accessible object, and how it learns it.
+//
+// An element is an accessible object (its application's bus name and its object path) seen in
+// one of a few ways: as itself, or as one of the menu shapes a macOS caller expects that the
+// toolkits do not have (the menu that a menu-bar entry opens, the application's own menu at the
+// start of the menu bar).
+//
+// What an object says is fetched in bursts of asynchronous calls: siblings that came in one
+// children list are asked together, one kind of question at a time, and the answers are kept
+// until anything could have changed them (an action, a write, a sleep, a turn of the run loop),
+// so one snapshot costs a few round trips per level instead of one per attribute.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/bus.h"
+#include "uiglean/platform/linux/roles.h"
+
+namespace uiglean::lx {
+
+using ObjectRef = std::pair<std::string, std::string>;  // bus name, object path
+
+// Objects whose answers are fetched together.
+struct Group {
+  std::vector<ObjectRef> members;
+};
+
+enum class View : std::uint8_t {
+  object,   // the object itself
+  menuOf,   // the menu that a menu-bar entry or submenu item opens (the object's children)
+  appItem,  // the application's entry at the start of the menu bar
+  appMenu,  // its (empty) menu
+};
+
+}  // namespace uiglean::lx
+
+namespace uiglean {
+
+struct ElementImpl {
+  std::string bus;
+  std::string path;
+  lx::View view = lx::View::object;
+  lx::Context context = lx::Context::unknown;
+  std::shared_ptr<lx::Group> group;
+};
+
+}  // namespace uiglean
+
+namespace uiglean::lx {
+
+// What one object has said in the current epoch. Each part is fetched at most once per epoch.
+struct Node {
+  std::uint64_t epoch = 0;
+
+  bool baseLoaded = false;
+  CallEnd baseEnd = CallEnd::failed;
+  std::uint32_t role = 0;
+  std::uint64_t states = 0;
+  std::string name, description, accessibleId, helpText;
+  std::int32_t childCount = -1;
+  ObjectRef parent;
+
+  bool extentsLoaded = false;
+  bool hasExtents = false;
+  std::int32_t x = 0, y = 0, width = 0, height = 0;
+
+  bool actionsLoaded = false;
+  CallEnd actionsEnd = CallEnd::unsupported;
+  std::vector<std::pair<std::string, std::string>> actions;  // name, key binding
+
+  bool childrenLoaded = false;
+  CallEnd childrenEnd = CallEnd::failed;
+  std::vector<ObjectRef> children;
+
+  bool textLoaded = false;
+  CallEnd textEnd = CallEnd::unsupported;
+  std::string text;
+  std::int32_t characterCount = 0, caret = 0, selStart = 0, selEnd = 0;
+  bool hasSelection = false;
+
+  bool valueLoaded = false;
+  CallEnd valueEnd = CallEnd::unsupported;
+  double current = 0, minimum = 0, maximum = 0, increment = 0;
+
+  bool attributesLoaded = false;
+  std::map<std::string, std::string> attributes;
+};
+
+// Everything fetched so far is forgotten (answers older than an action or a wait).
+void forgetAnswers();
+
+// The node of an object in the current epoch (empty when nothing was fetched yet).
+Node& nodeOf(const ObjectRef& ref);
+
+enum class Part { base, extents, actions, children, text, value, attributes };
+
+// Makes sure `part` of the element's object is fetched, together with its group's. Returns the
+// element's node.
+Node& fetch(const ElementImpl& e, Part part);
+
+// Handles.
+Element makeElement(const std::string& bus, const std::string& path, View view, Context context,
+                    std::shared_ptr<Group> group = nullptr);
+Element applicationElement(const std::string& bus);
+
+// The status code of a call's end, for a read (attribute errors) or an action.
+std::int32_t readStatus(CallEnd end);
+std::int32_t actionStatus(CallEnd end);
+
+// The element's role and context as the layer shows it.
+Context contextOf(const ElementImpl& e);
+MacRole macRoleOf(const ElementImpl& e);
+
+// The application's windows (top-level children that are shown or minimized, in its order) and
+// the active one among them.
+ElementList windowsOf(const std::string& bus);
+
+// Text offsets are characters (Unicode scalars); these convert to and from bytes of UTF-8.
+std::size_t byteOffset(const std::string& text, std::int64_t chars);
+std::int64_t charLength(const std::string& text);
+
+}  // namespace uiglean::lx
+
+namespace uiglean::lx {
+// True when an object read in the current epoch is a focused password field.
+bool focusedPasswordSeen();
+}  // namespace uiglean::lx

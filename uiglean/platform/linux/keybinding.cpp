@@ -1,0 +1,152 @@
+#include "uiglean/platform/linux/keybinding.h"
+
+#include <cctype>
+#include <vector>
+
+namespace uiglean::lx {
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Named keys with a macOS virtual key code.
+struct NamedKey {
+  const char* name;  // lower case
+  std::int64_t code;
+};
+constexpr NamedKey NAMED_KEYS[] = {
+    {"return", 36},    {"enter", 36},      {"kp_enter", 36}, {"tab", 48},        {"space", 49},
+    {"backspace", 51}, {"escape", 53},     {"esc", 53},      {"delete", 117},    {"del", 117},
+    {"home", 115},     {"end", 119},       {"page_up", 116}, {"prior", 116},     {"pgup", 116},
+    {"pageup", 116},   {"page_down", 121}, {"next", 121},    {"pgdown", 121},    {"pagedown", 121},
+    {"left", 123},     {"right", 124},     {"down", 125},    {"up", 126},        {"f1", 122},
+    {"f2", 120},       {"f3", 99},         {"f4", 118},      {"f5", 96},         {"f6", 97},
+    {"f7", 98},        {"f8", 100},        {"f9", 101},      {"f10", 109},       {"f11", 103},
+    {"f12", 111},
+};
+
+// Key names that stand for one printable character.
+struct CharKey {
+  const char* name;  // lower case
+  const char* ch;
+};
+constexpr CharKey CHAR_KEYS[] = {
+    {"plus", "+"},        {"minus", "-"},       {"equal", "="},       {"comma", ","},
+    {"period", "."},      {"slash", "/"},       {"backslash", "\\"},  {"semicolon", ";"},
+    {"apostrophe", "'"},  {"grave", "`"},       {"bracketleft", "["}, {"bracketright", "]"},
+    {"question", "?"},    {"asterisk", "*"},    {"underscore", "_"},  {"colon", ":"},
+    {"less", "<"},        {"greater", ">"},     {"exclam", "!"},      {"at", "@"},
+    {"numbersign", "#"},  {"dollar", "$"},      {"percent", "%"},     {"ampersand", "&"},
+    {"parenleft", "("},   {"parenright", ")"},  {"bar", "|"},         {"asciitilde", "~"},
+    {"kp_add", "+"},      {"kp_subtract", "-"}, {"kp_multiply", "*"}, {"kp_divide", "/"},
+};
+
+// Fills the key part of `out` from a key name; false when the name is empty.
+bool setKey(const std::string& key, MenuShortcut& out) {
+  if (key.empty()) return false;
+  std::string low = lower(key);
+  for (const auto& k : NAMED_KEYS) {
+    if (low == k.name) {
+      out.virtualKey = k.code;
+      return true;
+    }
+  }
+  for (const auto& k : CHAR_KEYS) {
+    if (low == k.name) {
+      out.cmdChar = k.ch;
+      return true;
+    }
+  }
+  // One character (possibly a multi-byte one): as the menu shows it, upper case.
+  unsigned char first = static_cast<unsigned char>(key[0]);
+  std::size_t len = first < 0x80 ? 1 : first >= 0xf0 ? 4 : first >= 0xe0 ? 3 : 2;
+  if (key.size() == len) {
+    std::string ch = key;
+    if (len == 1) ch[0] = static_cast<char>(std::toupper(first));
+    out.cmdChar = ch;
+    return true;
+  }
+  // Any other named key keeps its name, so that the caller still sees which key it is.
+  out.cmdChar = key;
+  return true;
+}
+
+std::int64_t modifierBit(const std::string& name, bool& isCommand) {
+  std::string low = lower(name);
+  isCommand = false;
+  if (low == "primary" || low == "control" || low == "ctrl" || low == "ctl") return MOD_CONTROL;
+  if (low == "alt" || low == "mod1" || low == "option") return MOD_OPTION;
+  if (low == "shift") return MOD_SHIFT;
+  if (low == "super" || low == "meta" || low == "cmd" || low == "command" || low == "hyper") {
+    isCommand = true;
+    return 0;
+  }
+  return -1;
+}
+
+std::optional<MenuShortcut> parseGtk(const std::string& accel) {
+  MenuShortcut out;
+  bool command = false;
+  std::size_t i = 0;
+  while (i < accel.size() && accel[i] == '<') {
+    std::size_t close = accel.find('>', i);
+    if (close == std::string::npos) return std::nullopt;
+    bool isCommand = false;
+    std::int64_t bit = modifierBit(accel.substr(i + 1, close - i - 1), isCommand);
+    if (bit > 0) out.modifiers |= bit;
+    command = command || isCommand;
+    i = close + 1;
+  }
+  if (!command) out.modifiers |= MOD_NO_COMMAND;
+  if (!setKey(accel.substr(i), out)) return std::nullopt;
+  return out;
+}
+
+std::optional<MenuShortcut> parsePlus(const std::string& binding) {
+  // "Ctrl+Shift+N"; a trailing "+" key is written "Ctrl++".
+  std::vector<std::string> parts;
+  std::string cur;
+  for (std::size_t i = 0; i < binding.size(); ++i) {
+    char c = binding[i];
+    if (c == '+' && !cur.empty()) {
+      parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  parts.push_back(cur);
+  MenuShortcut out;
+  bool command = false;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    bool isCommand = false;
+    std::int64_t bit = modifierBit(parts[i], isCommand);
+    if (bit < 0) return std::nullopt;
+    out.modifiers |= bit;
+    command = command || isCommand;
+  }
+  if (!command) out.modifiers |= MOD_NO_COMMAND;
+  if (!setKey(parts.back(), out)) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+std::optional<MenuShortcut> parseKeyBinding(const std::string& binding) {
+  if (binding.empty()) return std::nullopt;
+  std::size_t semi = binding.find(';');
+  if (semi != std::string::npos) {
+    std::size_t second = binding.find(';', semi + 1);
+    if (second == std::string::npos) return std::nullopt;
+    std::string accel = binding.substr(second + 1);
+    if (accel.empty()) return std::nullopt;
+    return parseGtk(accel);
+  }
+  if (binding[0] == '<') return parseGtk(binding);
+  return parsePlus(binding);
+}
+
+}  // namespace uiglean::lx

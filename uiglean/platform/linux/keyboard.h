@@ -1,0 +1,31 @@
+// Keyboard input through the X server's test extension, for what the accessibility route cannot
+// do: closing menus, and typing into widgets whose text cannot be written (browsers).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace uiglean::lx {
+
+inline constexpr std::uint32_t KEY_ESCAPE = 0xff1b;
+inline constexpr std::uint32_t KEY_RETURN = 0xff0d;
+inline constexpr std::uint32_t KEY_TAB = 0xff09;
+inline constexpr std::uint32_t KEY_DELETE = 0xffff;
+inline constexpr std::uint32_t KEY_END = 0xff57;
+
+// The keysym of a Unicode scalar.
+std::uint32_t keysymFor(std::uint32_t scalar);
+
+// Presses and releases one key, with control and shift held when asked. False when there is no
+// display or no test extension.
+bool pressKey(std::uint32_t keysym, bool control = false, bool shift = false);
+
+// Types the text (UTF-8) key by key into whatever has the keyboard focus. Characters that the
+// keyboard map lacks are bound to spare keycodes for the time of the typing, and the map is put
+// back afterwards.
+bool typeText(const std::string& text);
+
+// Waits until the X server has handled everything sent so far.
+void syncDisplay();
+
+}  // namespace uiglean::lx

@@ -1,0 +1,273 @@
+#include "uiglean/platform/linux/windowserver.h"
+
+#include "uiglean/ax/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace uiglean::lx {
+
+namespace {
+
+struct Display {
+  bool tried = false;
+  xcb_connection_t* conn = nullptr;
+  xcb_window_t root = 0;
+};
+
+Display& state() {
+  static Display d;
+  return d;
+}
+
+template <class T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <class T>
+Reply<T> take(T* p) {
+  return Reply<T>(p, &std::free);
+}
+
+Reply<xcb_get_property_reply_t> getProperty(xcb_window_t window, const char* name,
+                                            xcb_atom_t type, std::uint32_t longs) {
+  xcb_connection_t* c = display();
+  xcb_atom_t a = atom(name);
+  if (c == nullptr || a == XCB_ATOM_NONE) return take<xcb_get_property_reply_t>(nullptr);
+  auto cookie = xcb_get_property(c, 0, window, a, type, 0, longs);
+  return take(xcb_get_property_reply(c, cookie, nullptr));
+}
+
+}  // namespace
+
+xcb_connection_t* display() {
+  Display& d = state();
+  if (d.tried) return d.conn;
+  d.tried = true;
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || *name == '\0') return nullptr;
+  int screenNumber = 0;
+  xcb_connection_t* c = xcb_connect(name, &screenNumber);
+  if (c == nullptr || xcb_connection_has_error(c) != 0) {
+    if (c != nullptr) xcb_disconnect(c);
+    return nullptr;
+  }
+  auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
+  for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
+  if (it.rem == 0) {
+    xcb_disconnect(c);
+    return nullptr;
+  }
+  d.conn = c;
+  d.root = it.data->root;
+  return c;
+}
+
+xcb_window_t rootWindow() {
+  display();
+  return state().root;
+}
+
+xcb_atom_t atom(const char* name) {
+  static std::map<std::string, xcb_atom_t> cache;
+  auto it = cache.find(name);
+  if (it != cache.end()) return it->second;
+  xcb_connection_t* c = display();
+  if (c == nullptr) return XCB_ATOM_NONE;
+  auto cookie = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+  auto reply = take(xcb_intern_atom_reply(c, cookie, nullptr));
+  xcb_atom_t a = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+  cache[name] = a;
+  return a;
+}
+
+std::optional<std::uint32_t> cardinalProperty(xcb_window_t window, const char* name) {
+  auto r = getProperty(window, name, XCB_ATOM_ANY, 1);
+  if (!r || r->format != 32 || xcb_get_property_value_length(r.get()) < 4) return std::nullopt;
+  return *static_cast<std::uint32_t*>(xcb_get_property_value(r.get()));
+}
+
+std::vector<std::uint32_t> windowListProperty(xcb_window_t window, const char* name) {
+  std::vector<std::uint32_t> out;
+  auto r = getProperty(window, name, XCB_ATOM_ANY, 65536);
+  if (!r || r->format != 32) return out;
+  int len = xcb_get_property_value_length(r.get()) / 4;
+  auto* v = static_cast<std::uint32_t*>(xcb_get_property_value(r.get()));
+  out.assign(v, v + len);
+  return out;
+}
+
+std::vector<std::uint32_t> atomListProperty(xcb_window_t window, const char* name) {
+  return windowListProperty(window, name);
+}
+
+std::optional<std::string> stringProperty(xcb_window_t window, const char* name) {
+  auto r = getProperty(window, name, XCB_ATOM_ANY, 16384);
+  if (!r || r->format != 8) return std::nullopt;
+  int len = xcb_get_property_value_length(r.get());
+  if (len <= 0) return std::nullopt;
+  return std::string(static_cast<const char*>(xcb_get_property_value(r.get())),
+                     static_cast<std::size_t>(len));
+}
+
+std::optional<xcb_window_t> activeWindow() {
+  auto w = cardinalProperty(rootWindow(), "_NET_ACTIVE_WINDOW");
+  if (!w || *w == 0) return std::nullopt;
+  return *w;
+}
+
+std::optional<std::int32_t> windowPid(xcb_window_t window) {
+  auto p = cardinalProperty(window, "_NET_WM_PID");
+  if (!p || *p == 0 || *p > 0x7fffffffU) return std::nullopt;
+  return static_cast<std::int32_t>(*p);
+}
+
+std::optional<std::string> windowTitle(xcb_window_t window) {
+  if (auto t = stringProperty(window, "_NET_WM_NAME")) return t;
+  return stringProperty(window, "WM_NAME");
+}
+
+std::optional<std::pair<std::string, std::string>> windowClass(xcb_window_t window) {
+  auto s = stringProperty(window, "WM_CLASS");
+  if (!s) return std::nullopt;
+  std::size_t nul = s->find('\0');
+  if (nul == std::string::npos) return std::make_pair(*s, *s);
+  std::string instance = s->substr(0, nul);
+  std::string klass = s->substr(nul + 1);
+  if (!klass.empty() && klass.back() == '\0') klass.pop_back();
+  return std::make_pair(instance, klass);
+}
+
+std::vector<xcb_window_t> clientWindows() {
+  auto list = windowListProperty(rootWindow(), "_NET_CLIENT_LIST_STACKING");
+  if (list.empty()) list = windowListProperty(rootWindow(), "_NET_CLIENT_LIST");
+  // Stacking order is bottom to top; callers want front to back.
+  return std::vector<xcb_window_t>(list.rbegin(), list.rend());
+}
+
+std::optional<WindowGeometry> windowGeometry(xcb_window_t window) {
+  xcb_connection_t* c = display();
+  if (c == nullptr) return std::nullopt;
+  auto geo = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+  if (!geo) return std::nullopt;
+  auto tr = take(xcb_translate_coordinates_reply(
+      c, xcb_translate_coordinates(c, window, rootWindow(), 0, 0), nullptr));
+  if (!tr) return std::nullopt;
+  return WindowGeometry{tr->dst_x, tr->dst_y, geo->width, geo->height};
+}
+
+bool activateWindow(xcb_window_t window) {
+  xcb_connection_t* c = display();
+  if (c == nullptr) return false;
+  bool managed = cardinalProperty(rootWindow(), "_NET_SUPPORTING_WM_CHECK").has_value();
+  if (managed) {
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = window;
+    ev.type = atom("_NET_ACTIVE_WINDOW");
+    ev.data.data32[0] = 2;  // a pager or other tool acting for the user
+    ev.data.data32[1] = XCB_CURRENT_TIME;
+    ev.data.data32[2] = 0;
+    xcb_send_event(c, 0, rootWindow(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ev));
+  } else {
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+  }
+  return xcb_flush(c) > 0;
+}
+
+std::optional<xcb_window_t> windowFor(std::int32_t pid, const std::string& title, std::int32_t x,
+                                      std::int32_t y, std::int32_t width, std::int32_t height,
+                                      bool hasRect) {
+  std::vector<xcb_window_t> own;
+  for (xcb_window_t w : clientWindows()) {
+    if (windowPid(w) == pid) own.push_back(w);
+  }
+  if (!title.empty()) {
+    for (xcb_window_t w : own) {
+      if (windowTitle(w) == title) return w;
+    }
+  }
+  if (hasRect) {
+    for (xcb_window_t w : own) {
+      auto g = windowGeometry(w);
+      if (g && g->x == x && g->y == y && static_cast<std::int32_t>(g->width) == width &&
+          static_cast<std::int32_t>(g->height) == height) {
+        return w;
+      }
+    }
+  }
+  if (own.size() == 1) return own.front();
+  return std::nullopt;
+}
+
+}  // namespace uiglean::lx
+
+// The window server's share of the platform layer. The display is the X screen; the window list
+// is the managed client windows with the keys the desktop overview reads.
+namespace uiglean {
+
+using namespace lx;
+
+namespace {
+
+template <class T>
+PlistValue plist(T value) {
+  PlistValue p;
+  p.v.template emplace<T>(std::move(value));
+  return p;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> activeDisplayList(std::uint32_t capacity) {
+  if (display() == nullptr || capacity == 0) return {};
+  return {1};
+}
+
+std::uint32_t mainDisplayId() { return display() != nullptr ? 1 : 0; }
+
+Rect displayBounds(std::uint32_t displayId) {
+  xcb_connection_t* c = display();
+  if (c == nullptr || displayId != 1) return Rect{};
+  auto geo = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, rootWindow()), nullptr));
+  if (!geo) return Rect{};
+  return Rect{0, 0, static_cast<double>(geo->width), static_cast<double>(geo->height)};
+}
+
+PlistValue windowListCopyWindowInfo(std::uint32_t, std::uint32_t) {
+  PlistArray list;
+  if (display() == nullptr) return plist(std::move(list));
+  for (xcb_window_t w : clientWindows()) {
+    PlistDict d;
+    d.emplace_back("kCGWindowNumber", plist(static_cast<std::int64_t>(w)));
+    auto pid = windowPid(w);
+    if (pid) d.emplace_back("kCGWindowOwnerPID", plist(static_cast<std::int64_t>(*pid)));
+    if (auto cls = windowClass(w); cls && !cls->second.empty()) {
+      d.emplace_back("kCGWindowOwnerName", plist(cls->second));
+    }
+    if (auto title = windowTitle(w)) d.emplace_back("kCGWindowName", plist(*title));
+    if (auto g = windowGeometry(w)) {
+      PlistDict bounds;
+      bounds.emplace_back("X", plist(static_cast<double>(g->x)));
+      bounds.emplace_back("Y", plist(static_cast<double>(g->y)));
+      bounds.emplace_back("Width", plist(static_cast<double>(g->width)));
+      bounds.emplace_back("Height", plist(static_cast<double>(g->height)));
+      d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
+    }
+    d.emplace_back("kCGWindowLayer", plist(static_cast<std::int64_t>(0)));
+    d.emplace_back("kCGWindowAlpha", plist(1.0));
+    d.emplace_back("kCGWindowIsOnscreen", plist(true));
+    list.push_back(plist(std::move(d)));
+  }
+  return plist(std::move(list));
+}
+
+bool preflightScreenCaptureAccess() { return display() != nullptr; }
+
+}  // namespace uiglean

@@ -1,0 +1,56 @@
+// The window server: the X11 display, its windows and their properties.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace uiglean::lx {
+
+// The display named by DISPLAY, connected once per run; nullptr when there is none.
+xcb_connection_t* display();
+xcb_window_t rootWindow();
+
+// An atom by name (0 when the server will not intern it).
+xcb_atom_t atom(const char* name);
+
+// Window properties; nothing when the window does not have them.
+std::optional<std::uint32_t> cardinalProperty(xcb_window_t window, const char* name);
+std::vector<std::uint32_t> windowListProperty(xcb_window_t window, const char* name);
+std::optional<std::string> stringProperty(xcb_window_t window, const char* name);
+std::vector<std::uint32_t> atomListProperty(xcb_window_t window, const char* name);
+
+// _NET_ACTIVE_WINDOW, when a window manager keeps it and it names a window.
+std::optional<xcb_window_t> activeWindow();
+// The owner's process id (_NET_WM_PID).
+std::optional<std::int32_t> windowPid(xcb_window_t window);
+// The window's title: _NET_WM_NAME, else WM_NAME.
+std::optional<std::string> windowTitle(xcb_window_t window);
+// WM_CLASS: instance and class.
+std::optional<std::pair<std::string, std::string>> windowClass(xcb_window_t window);
+
+// The managed client windows, front to back (_NET_CLIENT_LIST_STACKING, else _NET_CLIENT_LIST).
+std::vector<xcb_window_t> clientWindows();
+
+// The window's frame-less rectangle in root coordinates.
+struct WindowGeometry {
+  std::int32_t x = 0, y = 0;
+  std::uint32_t width = 0, height = 0;
+};
+std::optional<WindowGeometry> windowGeometry(xcb_window_t window);
+
+// Asks the window manager to activate the window (a _NET_ACTIVE_WINDOW client message with
+// source indication 2); without a window manager, raises it and gives it the input focus.
+bool activateWindow(xcb_window_t window);
+
+// The client window of process `pid` that shows the accessible window with this title and
+// rectangle: the one whose title equals it, else the one whose rectangle does, else the pid's
+// only window.
+std::optional<xcb_window_t> windowFor(std::int32_t pid, const std::string& title, std::int32_t x,
+                                      std::int32_t y, std::int32_t width, std::int32_t height,
+                                      bool hasRect);
+
+}  // namespace uiglean::lx

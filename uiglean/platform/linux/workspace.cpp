@@ -1,0 +1,307 @@
+#include "uiglean/platform/linux/workspace.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/bus.h"
+#include "uiglean/platform/linux/desktopfiles.h"
+#include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/windowserver.h"
+
+namespace uiglean::lx {
+
+namespace {
+
+// Lookups made before the caller set a messaging timeout use this one, and an application that
+// misses it is not thereby marked as hung.
+constexpr std::uint64_t LOOKUP_TIMEOUT_USEC = 500'000;
+
+std::vector<AccessibleApp>& apps() {
+  static std::vector<AccessibleApp> list;
+  return list;
+}
+
+bool listed = false;
+
+void listApps() {
+  auto& list = apps();
+  list.clear();
+  std::vector<std::pair<std::string, std::string>> roots;
+  callNow(REGISTRY_NAME, ROOT_PATH, IFACE_ACCESSIBLE, "GetChildren", nullptr,
+          [&](const Reply& r) {
+            if (r.end == CallEnd::ok) readObjectRefs(r.message, roots);
+          },
+          LOOKUP_TIMEOUT_USEC);
+  list.resize(roots.size());
+  Batch batch(false);
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    AccessibleApp* app = &list[i];
+    app->bus = roots[i].first;
+    const char* bus = roots[i].first.c_str();
+    batch.call(DBUS_NAME, DBUS_PATH, DBUS_NAME, "GetConnectionUnixProcessID",
+               [bus](sd_bus_message* m) { return sd_bus_message_append(m, "s", bus); },
+               [app](const Reply& r) {
+                 std::uint32_t pid = 0;
+                 if (r.end == CallEnd::ok && sd_bus_message_read(r.message, "u", &pid) > 0) {
+                   app->pid = static_cast<std::int32_t>(pid);
+                 }
+               },
+               LOOKUP_TIMEOUT_USEC);
+    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "GetAll",
+               [](sd_bus_message* m) { return sd_bus_message_append(m, "s", IFACE_ACCESSIBLE); },
+               [app](const Reply& r) {
+                 if (r.end != CallEnd::ok) return;
+                 sd_bus_message* m = r.message;
+                 if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return;
+                 while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+                   const char* key = nullptr;
+                   sd_bus_message_read(m, "s", &key);
+                   std::string k = key != nullptr ? key : "";
+                   if (k == "Name" && sd_bus_message_enter_container(m, 'v', "s") > 0) {
+                     readString(m, app->name);
+                     sd_bus_message_exit_container(m);
+                   } else if (k == "ChildCount" &&
+                              sd_bus_message_enter_container(m, 'v', "i") > 0) {
+                     sd_bus_message_read(m, "i", &app->childCount);
+                     sd_bus_message_exit_container(m);
+                   } else {
+                     skipValue(m);
+                   }
+                   sd_bus_message_exit_container(m);
+                 }
+                 sd_bus_message_exit_container(m);
+               },
+               LOOKUP_TIMEOUT_USEC);
+    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
+               [](sd_bus_message* m) {
+                 return sd_bus_message_append(m, "ss", IFACE_APPLICATION, "ToolkitName");
+               },
+               [app](const Reply& r) {
+                 if (r.end != CallEnd::ok) return;
+                 if (sd_bus_message_enter_container(r.message, 'v', "s") > 0) {
+                   readString(r.message, app->toolkit);
+                   sd_bus_message_exit_container(r.message);
+                 }
+               },
+               LOOKUP_TIMEOUT_USEC);
+  }
+  batch.run();
+  listed = true;
+}
+
+// The application's desktop-file ID: the GTK application id of any of its windows (dialogs do
+// not carry it), else its WM_CLASS matched against the installed .desktop files.
+std::optional<std::string> bundleIdOf(std::int32_t pid) {
+  std::vector<xcb_window_t> own;
+  if (auto active = activeWindow(); active && windowPid(*active) == pid) own.push_back(*active);
+  for (xcb_window_t w : clientWindows()) {
+    if (windowPid(w) == pid) own.push_back(w);
+  }
+  for (xcb_window_t w : own) {
+    if (auto id = stringProperty(w, "_GTK_APPLICATION_ID"); id && !id->empty()) return id;
+  }
+  for (xcb_window_t w : own) {
+    if (auto cls = windowClass(w)) {
+      if (auto id = desktopIdForClass(cls->first, cls->second)) return id;
+    }
+  }
+  return std::nullopt;
+}
+
+RunningApp runningAppFor(const AccessibleApp& app) {
+  RunningApp r;
+  r.pid = app.pid;
+  std::string name = applicationName(app.bus);
+  if (!name.empty()) r.localizedName = name;
+  r.bundleIdentifier = bundleIdOf(app.pid);
+  return r;
+}
+
+bool hasActiveWindow(const std::string& bus) {
+  for (const auto& w : windowsOf(bus)) {
+    if (hasState(fetch(*w.impl, Part::base).states, state::active)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const std::vector<AccessibleApp>& accessibleApps(bool refresh) {
+  if (!listed || refresh) listApps();
+  return apps();
+}
+
+std::string busForPid(std::int32_t pid) {
+  if (pid <= 0) return {};
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const AccessibleApp* best = nullptr;
+    for (const auto& app : accessibleApps(attempt == 1)) {
+      if (app.pid == pid && (best == nullptr || app.childCount > best->childCount)) best = &app;
+    }
+    if (best != nullptr) return best->bus;
+  }
+  return {};
+}
+
+const AccessibleApp* appForBus(const std::string& bus) {
+  for (const auto& app : accessibleApps()) {
+    if (app.bus == bus) return &app;
+  }
+  return nullptr;
+}
+
+std::string applicationName(const std::string& bus) {
+  const AccessibleApp* app = appForBus(bus);
+  if (app == nullptr) return {};
+  if (!app->name.empty()) return app->name;
+  return processName(app->pid);
+}
+
+bool isWebToolkit(const std::string& bus) {
+  const AccessibleApp* app = appForBus(bus);
+  if (app == nullptr) return false;
+  return app->toolkit == "Chromium" || app->toolkit == "Gecko";
+}
+
+std::string processName(std::int32_t pid) {
+  if (pid <= 0) return {};
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+// Whether the pages in the application's windows are built: every document found has content
+// and is not busy, and no object still stands for a child that is not there yet.
+bool pagesReady(const std::string& bus) {
+  std::vector<Element> level = windowsOf(bus);
+  int seen = 0;
+  for (int depth = 0; depth < 14 && !level.empty() && seen < 600; ++depth) {
+    std::vector<Element> next;
+    for (const auto& e : level) {
+      Node& n = fetch(*e.impl, Part::base);
+      ++seen;
+      if (n.baseEnd != CallEnd::ok) continue;
+      if (n.role == role::documentWeb) {
+        if (n.childCount == 0 || hasState(n.states, 3 /* busy */)) return false;
+        continue;  // a page's inside is not walked
+      }
+      if (n.childCount <= 0) continue;
+      Node& c = fetch(*e.impl, Part::children);
+      if (c.childrenEnd == CallEnd::ok && c.children.empty()) return false;
+      auto group = std::make_shared<Group>(Group{c.children});
+      for (const auto& ref : c.children) {
+        next.push_back(makeElement(ref.first, ref.second, View::object, Context::other, group));
+      }
+    }
+    level = std::move(next);
+  }
+  return true;
+}
+
+void waitForPages(const std::string& bus) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (!pagesReady(bus) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    forgetAnswers();
+  }
+}
+
+bool enableWebContent(const std::string& bus) {
+  bool answered = false;
+  std::vector<std::pair<std::string, std::string>> tops;
+  Batch first(false);
+  first.call(bus, ROOT_PATH, IFACE_ACCESSIBLE, "GetChildren", nullptr,
+             [&](const Reply& r) {
+               if (r.end == CallEnd::ok) {
+                 answered = true;
+                 readObjectRefs(r.message, tops);
+               }
+             },
+             LOOKUP_TIMEOUT_USEC);
+  first.run();
+  if (!answered) return false;
+  // Asking any object for its attributes is what makes a browser build its page tree.
+  Batch batch(false);
+  batch.call(bus, ROOT_PATH, IFACE_ACCESSIBLE, "GetAttributes", nullptr, [](const Reply&) {},
+             LOOKUP_TIMEOUT_USEC);
+  for (const auto& [b, path] : tops) {
+    batch.call(b, path, IFACE_ACCESSIBLE, "GetAttributes", nullptr, [](const Reply&) {},
+               LOOKUP_TIMEOUT_USEC);
+  }
+  batch.run();
+  forgetAnswers();
+  if (isWebToolkit(bus)) waitForPages(bus);
+  return true;
+}
+
+}  // namespace uiglean::lx
+
+namespace uiglean {
+
+using namespace lx;
+
+std::optional<RunningApp> frontmostApplication() {
+  if (a11yBus() == nullptr) return std::nullopt;
+  if (auto active = activeWindow()) {
+    if (auto pid = windowPid(*active)) {
+      std::string bus = busForPid(*pid);
+      if (!bus.empty()) {
+        if (const AccessibleApp* app = appForBus(bus)) return runningAppFor(*app);
+      }
+    }
+  }
+  for (const auto& app : accessibleApps()) {
+    if (app.childCount > 0 && hasActiveWindow(app.bus)) return runningAppFor(app);
+  }
+  return std::nullopt;
+}
+
+std::vector<RunningApp> runningApplications() {
+  std::vector<RunningApp> out;
+  for (const auto& app : accessibleApps()) {
+    if (app.pid <= 0) continue;
+    if (std::any_of(out.begin(), out.end(), [&](const RunningApp& r) { return r.pid == app.pid; })) {
+      continue;
+    }
+    out.push_back(runningAppFor(app));
+  }
+  std::sort(out.begin(), out.end(),
+            [](const RunningApp& a, const RunningApp& b) { return a.pid < b.pid; });
+  return out;
+}
+
+bool activateApplication(const RunningApp& app, std::uint32_t) {
+  std::optional<xcb_window_t> target;
+  for (xcb_window_t w : clientWindows()) {
+    if (windowPid(w) == app.pid) {
+      target = w;
+      break;
+    }
+  }
+  if (!target) return false;
+  return activateWindow(*target);
+}
+
+std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleId) {
+  for (const auto& e : desktopEntries()) {
+    if (e.id == bundleId && e.isApplication) return e.path;
+  }
+  return std::nullopt;
+}
+
+bool fileExistsAtPath(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void openApplicationAtURL(const std::string&, bool) {
+  // Launching from .desktop files comes with the applications work; nothing is started yet.
+}
+
+}  // namespace uiglean
