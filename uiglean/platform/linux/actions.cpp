@@ -39,6 +39,16 @@ std::string macAction(const std::string& name, std::uint32_t role) {
   return "";
 }
 
+bool hasPress(const Node& n) {
+  return std::any_of(n.actions.begin(), n.actions.end(),
+                     [&](const auto& a) { return macAction(a.first, n.role) == "AXPress"; });
+}
+
+bool isMenuEntry(const ElementImpl& e) {
+  std::string r = macRoleOf(e).role;
+  return r == "AXMenuBarItem" || r == "AXMenuItem";
+}
+
 bool isTopLevel(const Node& n) { return isWindowRole(n.role) || n.parent.second == ROOT_PATH; }
 
 // A menu of the menu bar is open while its entry is selected or its items are showing.
@@ -252,7 +262,13 @@ ActionNamesResult axCopyActionNames(const Element& element) {
     result.status = actionStatus(n.baseEnd);
     return result;
   }
-  for (const auto& [name, binding] : n.actions) add(macAction(name, n.role));
+  bool opensMenu = isMenuEntry(e);
+  for (const auto& [name, binding] : n.actions) {
+    std::string mac = macAction(name, n.role);
+    // A menu entry that only shows its menu (Qt) is pressed to open it, as on macOS.
+    if (mac == "AXShowMenu" && opensMenu && !hasPress(n)) add("AXPress");
+    add(mac);
+  }
   if (isValueRole(n.role)) {
     add("AXIncrement");
     add("AXDecrement");
@@ -284,6 +300,15 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
       status = doAction(e, i);
       forgetAnswers();
       return status;
+    }
+  }
+  if (action == "AXPress" && isMenuEntry(e)) {
+    for (std::size_t i = 0; i < n.actions.size(); ++i) {
+      if (macAction(n.actions[i].first, n.role) == "AXShowMenu") {
+        status = doAction(e, i);
+        forgetAnswers();
+        return status;
+      }
     }
   }
   if (action == "AXIncrement" || action == "AXDecrement") {

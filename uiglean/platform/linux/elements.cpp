@@ -1,5 +1,6 @@
 #include "uiglean/platform/linux/elements.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "uiglean/platform/linux/keybinding.h"
@@ -100,12 +101,17 @@ Appender appendString(const char* s) {
   return [s](sd_bus_message* m) { return sd_bus_message_append(m, "s", s); };
 }
 
+void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n);
+
 void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
   n.baseLoaded = true;
   n.baseEnd = CallEnd::ok;
   Node* np = &n;
   const std::string& bus = ref.first;
   const std::string& path = ref.second;
+  if (!answersGetAll(bus)) {
+    askBaseFallback(batch, ref, n);
+  } else {
   batch.call(bus, path, IFACE_PROPERTIES, "GetAll", appendString(IFACE_ACCESSIBLE),
              [np, bus, path](const Reply& r) {
                if (r.end != CallEnd::ok) {
@@ -134,6 +140,7 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
                  }
                });
              });
+  }
   batch.call(bus, path, IFACE_ACCESSIBLE, "GetRole", nullptr, [np](const Reply& r) {
     if (r.end != CallEnd::ok) {
       np->baseEnd = r.end;
@@ -176,6 +183,7 @@ void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n) {
   get("Description", [np](sd_bus_message* m) { variantString(m, np->description); });
   get("ChildCount", [np](sd_bus_message* m) { variantInt(m, np->childCount); });
   get("Parent", [np](sd_bus_message* m) { variantObjectRef(m, np->parent); });
+  get("AccessibleId", [np](sd_bus_message* m) { variantString(m, np->accessibleId); });
 }
 
 bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
@@ -270,18 +278,12 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
       });
       break;
     case Part::text:
-      batch.call(bus, path, IFACE_PROPERTIES, "GetAll", appendString(IFACE_TEXT),
+      batch.call(bus, path, IFACE_PROPERTIES, "Get",
+                 [](sd_bus_message* m) {
+                   return sd_bus_message_append(m, "ss", IFACE_TEXT, "CaretOffset");
+                 },
                  [np](const Reply& r) {
-                   if (r.end != CallEnd::ok) return;
-                   forEachProperty(r.message, [&](const std::string& name) {
-                     if (name == "CharacterCount") {
-                       variantInt(r.message, np->characterCount);
-                     } else if (name == "CaretOffset") {
-                       variantInt(r.message, np->caret);
-                     } else {
-                       skipValue(r.message);
-                     }
-                   });
+                   if (r.end == CallEnd::ok) variantInt(r.message, np->caret);
                  });
       batch.call(bus, path, IFACE_TEXT, "GetText",
                  [](sd_bus_message* m) { return sd_bus_message_append(m, "ii", 0, -1); },
@@ -387,6 +389,20 @@ Node& fetch(const ElementImpl& e, Part part) {
     Batch names;
     for (const auto& ref : members) {
       Node& n = nodeOf(ref);
+      // Qt lists its actions without key bindings: a menu item's shortcut is asked for.
+      bool noBindings = !n.actions.empty() && isMenuItemRole(n.role) &&
+                        std::all_of(n.actions.begin(), n.actions.end(),
+                                    [](const auto& a) { return a.second.empty(); });
+      if (noBindings) {
+        Node* np = &n;
+        names.call(ref.first, ref.second, IFACE_ACTION, "GetKeyBinding",
+                   [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 0); },
+                   [np](const Reply& r) {
+                     if (r.end == CallEnd::ok && !np->actions.empty()) {
+                       readString(r.message, np->actions[0].second);
+                     }
+                   });
+      }
       for (std::size_t i = 0; i < n.actions.size(); ++i) {
         if (!n.actions[i].first.empty()) continue;
         Node* np = &n;
@@ -406,7 +422,8 @@ Node& fetch(const ElementImpl& e, Part part) {
     // Objects whose GetAll went unanswered as unsupported: their properties one by one.
     Batch again;
     for (auto& [ref, n] : fallback) {
-      if (n->baseEnd == CallEnd::ok && n->childCount < 0 && n->name.empty()) {
+      if (n->baseEnd == CallEnd::ok && n->childCount < 0 && n->name.empty() &&
+          answersGetAll(ref.first)) {
         askBaseFallback(again, ref, *n);
       }
     }

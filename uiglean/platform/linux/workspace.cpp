@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -52,29 +53,29 @@ void listApps() {
                  }
                },
                LOOKUP_TIMEOUT_USEC);
-    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "GetAll",
-               [](sd_bus_message* m) { return sd_bus_message_append(m, "s", IFACE_ACCESSIBLE); },
+    // One property at a time: Qt 5 applications crash on GetAll.
+    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
+               [](sd_bus_message* m) {
+                 return sd_bus_message_append(m, "ss", IFACE_ACCESSIBLE, "Name");
+               },
                [app](const Reply& r) {
-                 if (r.end != CallEnd::ok) return;
-                 sd_bus_message* m = r.message;
-                 if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return;
-                 while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
-                   const char* key = nullptr;
-                   sd_bus_message_read(m, "s", &key);
-                   std::string k = key != nullptr ? key : "";
-                   if (k == "Name" && sd_bus_message_enter_container(m, 'v', "s") > 0) {
-                     readString(m, app->name);
-                     sd_bus_message_exit_container(m);
-                   } else if (k == "ChildCount" &&
-                              sd_bus_message_enter_container(m, 'v', "i") > 0) {
-                     sd_bus_message_read(m, "i", &app->childCount);
-                     sd_bus_message_exit_container(m);
-                   } else {
-                     skipValue(m);
-                   }
-                   sd_bus_message_exit_container(m);
+                 if (r.end == CallEnd::ok &&
+                     sd_bus_message_enter_container(r.message, 'v', "s") > 0) {
+                   readString(r.message, app->name);
+                   sd_bus_message_exit_container(r.message);
                  }
-                 sd_bus_message_exit_container(m);
+               },
+               LOOKUP_TIMEOUT_USEC);
+    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
+               [](sd_bus_message* m) {
+                 return sd_bus_message_append(m, "ss", IFACE_ACCESSIBLE, "ChildCount");
+               },
+               [app](const Reply& r) {
+                 if (r.end == CallEnd::ok &&
+                     sd_bus_message_enter_container(r.message, 'v', "i") > 0) {
+                   sd_bus_message_read(r.message, "i", &app->childCount);
+                   sd_bus_message_exit_container(r.message);
+                 }
                },
                LOOKUP_TIMEOUT_USEC);
     batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
@@ -160,6 +161,14 @@ std::string applicationName(const std::string& bus) {
   if (app == nullptr) return {};
   if (!app->name.empty()) return app->name;
   return processName(app->pid);
+}
+
+bool answersGetAll(const std::string& bus) {
+  const AccessibleApp* app = appForBus(bus);
+  if (app == nullptr) return false;
+  std::string t = app->toolkit;
+  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return t == "gtk" || t == "chromium" || t == "gecko";
 }
 
 bool isWebToolkit(const std::string& bus) {

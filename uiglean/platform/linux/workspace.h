@@ -36,6 +36,10 @@ bool isWebToolkit(const std::string& bus);
 // answered.
 bool enableWebContent(const std::string& bus);
 
+// True for toolkits known to answer Properties.GetAll (Qt 5 crashes on it): the others are asked
+// one property at a time.
+bool answersGetAll(const std::string& bus);
+
 // The process name (/proc/PID/comm), or "" when the process is gone.
 std::string processName(std::int32_t pid);
 
