@@ -448,6 +448,57 @@ TEST_F(QtApp, QtWidgetsAreShownAndDrivenLikeGtkOnes) {
   EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
 }
 
+// An application nobody here wrote, from Debian (gtk-3-examples): every ref of its snapshot
+// resolves. "altui" resolves the ref and then asks for an action no Linux toolkit has, so it
+// changes nothing: the answer is either that action's failure (the ref resolved) or the
+// no-longer-resolves result.
+TEST(RealApplication, EveryRefOfTheWidgetFactoryResolves) {
+  const char* bin = "/usr/bin/gtk3-widget-factory";
+  if (::access(bin, X_OK) != 0) GTEST_SKIP() << "gtk-3-examples is not installed";
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>(bin), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  ASSERT_EQ(posix_spawn(&pid, bin, &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  json tree;
+  for (int i = 0; i < 100; ++i) {
+    RunResult r = uiglean({"tree"});
+    if (r.status == 0 && r.out.find("\"pid\":" + std::to_string(pid)) != std::string::npos &&
+        r.out.find("\"windows\":[]") == std::string::npos) {
+      tree = r.outJson();
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_FALSE(tree.is_null()) << "the widget factory did not come up";
+  EXPECT_EQ(tree["bundleId"], "org.gtk.WidgetFactory");
+
+  std::vector<std::string> refs;
+  std::function<void(const json&)> collect = [&](const json& n) {
+    EXPECT_NE(n["role"], "unknown") << n.dump();
+    refs.push_back(n["ref"]);
+    for (const auto& c : n["children"]) collect(c);
+  };
+  for (const auto& w : tree["windows"]) collect(w);
+  EXPECT_GT(refs.size(), 100U);
+  std::size_t resolved = 0;
+  for (const auto& ref : refs) {
+    RunResult r = uiglean({"altui", ref});
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (r.out == "{\"ok\":false,\"error\":\"AXShowAlternateUI failed (-25206)\"}") {
+      ++resolved;
+    } else {
+      ADD_FAILURE() << ref << ": " << r.out;
+    }
+  }
+  EXPECT_EQ(resolved, refs.size());
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+}
+
 // A local page in Debian's Chromium, in a network namespace of its own, with a fresh profile.
 class WebPage : public ::testing::Test {
  protected:
