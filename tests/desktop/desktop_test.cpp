@@ -367,6 +367,30 @@ TEST_F(GtkApp, MenuClickOpensWindowsAndDialogsThatSettleSees) {
   EXPECT_NE(log().find("menu todo.txt"), std::string::npos) << log();
 }
 
+// A menu item has a frame only while its menu is open.
+std::size_t openMenuItems(const json& tree) {
+  std::size_t n = 0;
+  std::function<void(const json&)> walk = [&](const json& node) {
+    if (node["role"] == "AXMenuItem" && node["frame"] != json::array({0, 0, 0, 0})) ++n;
+    for (const auto& c : node["children"]) walk(c);
+  };
+  for (const auto& w : tree["windows"]) walk(w);
+  return n;
+}
+
+TEST_F(GtkApp, AFailedMenuClickClosesTheMenuItOpened) {
+  json tree = treeOf();
+  std::string file = refOf(tree, titled("AXMenuBarItem", "File"));
+  ASSERT_FALSE(file.empty());
+  EXPECT_EQ(uiglean({"press", file}).out, "{\"ok\":true}");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_GT(openMenuItems(treeOf()), 0U);
+  EXPECT_EQ(uiglean({"menuclick", "File", "Bogus"}).out,
+            "{\"ok\":false,\"error\":\"no item \\\"Bogus\\\" at depth 1\"}");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(openMenuItems(treeOf()), 0U);
+}
+
 TEST_F(GtkApp, RefsArePositionsAndGoStale) {
   json tree = treeOf();
   std::string remove = refOf(tree, titled("AXButton", "Remove Me"));
