@@ -382,8 +382,12 @@ TEST_F(GtkApp, AFailedMenuClickClosesTheMenuItOpened) {
   json tree = treeOf();
   std::string file = refOf(tree, titled("AXMenuBarItem", "File"));
   ASSERT_FALSE(file.empty());
+  auto settle = std::async(std::launch::async, [] { return uiglean({"settle", "400", "3000"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
   EXPECT_EQ(uiglean({"press", file}).out, "{\"ok\":true}");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  json s = settle.get().outJson();
+  EXPECT_NE(std::find(s["events"].begin(), s["events"].end(), "AXMenuOpened"), s["events"].end())
+      << s.dump();
   EXPECT_GT(openMenuItems(treeOf()), 0U);
   EXPECT_EQ(uiglean({"menuclick", "File", "Bogus"}).out,
             "{\"ok\":false,\"error\":\"no item \\\"Bogus\\\" at depth 1\"}");
