@@ -64,6 +64,50 @@ WindowNumberResult axGetWindowNumber(const Element& window) {
   return result;
 }
 
-bool isSecureEventInputEnabled() { return focusedPasswordSeen(); }
+namespace {
+
+// Asks the active window of the frontmost application for a focused password field (the
+// Collection interface; toolkits without it answer nothing, and then there is none).
+bool focusedPasswordInFrontWindow() {
+  auto app = frontmostApplication();
+  if (!app) return false;
+  std::string bus = busForPid(app->pid);
+  for (const auto& w : windowsOf(bus)) {
+    Node& n = fetch(*w.impl, Part::base);
+    if (!hasState(n.states, state::active)) continue;
+    bool found = false;
+    callNow(w.impl->bus, w.impl->path, "org.a11y.atspi.Collection", "GetMatches",
+            [](sd_bus_message* m) {
+              const std::int32_t states[2] = {1 << state::focused, 0};
+              const std::int32_t roles[4] = {0, 1 << (role::passwordText - 32), 0, 0};
+              int r = sd_bus_message_open_container(m, 'r', "aiia{ss}iaiiasib");
+              if (r >= 0) r = sd_bus_message_append_array(m, 'i', states, sizeof states);
+              if (r >= 0) r = sd_bus_message_append(m, "i", 1);       // all of the states
+              if (r >= 0) r = sd_bus_message_append(m, "a{ss}", 0);   // no attributes
+              if (r >= 0) r = sd_bus_message_append(m, "i", 1);
+              if (r >= 0) r = sd_bus_message_append_array(m, 'i', roles, sizeof roles);
+              if (r >= 0) r = sd_bus_message_append(m, "i", 2);       // any of the roles
+              if (r >= 0) r = sd_bus_message_append(m, "as", 0);      // no interfaces
+              if (r >= 0) r = sd_bus_message_append(m, "ib", 1, 0);
+              if (r >= 0) r = sd_bus_message_close_container(m);
+              if (r >= 0) r = sd_bus_message_append(m, "uib", 1U, 1, 1);  // canonical, 1, deep
+              return r;
+            },
+            [&](const Reply& r) {
+              std::vector<ObjectRef> matches;
+              if (r.end == CallEnd::ok) readObjectRefs(r.message, matches);
+              found = !matches.empty();
+            });
+    return found;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool isSecureEventInputEnabled() {
+  if (auto seen = focusedPasswordSeen()) return *seen;
+  return focusedPasswordInFrontWindow();
+}
 
 }  // namespace uiglean

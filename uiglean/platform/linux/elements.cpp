@@ -538,14 +538,16 @@ std::int64_t charLength(const std::string& text) {
 
 namespace uiglean::lx {
 
-bool focusedPasswordSeen() {
+std::optional<bool> focusedPasswordSeen() {
+  bool anyFocused = false;
   for (const auto& [key, n] : nodes()) {
-    if (n.epoch == currentEpoch && n.baseLoaded && n.baseEnd == CallEnd::ok &&
-        n.role == role::passwordText && hasState(n.states, state::focused)) {
-      return true;
-    }
+    if (n.epoch != currentEpoch || !n.baseLoaded || n.baseEnd != CallEnd::ok) continue;
+    if (!hasState(n.states, state::focused) || n.role == role::application) continue;
+    if (n.role == role::passwordText) return true;
+    anyFocused = true;
   }
-  return false;
+  if (anyFocused) return false;
+  return std::nullopt;
 }
 
 }  // namespace uiglean::lx

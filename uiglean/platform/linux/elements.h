@@ -130,6 +130,7 @@ std::int64_t charLength(const std::string& text);
 }  // namespace uiglean::lx
 
 namespace uiglean::lx {
-// True when an object read in the current epoch is a focused password field.
-bool focusedPasswordSeen();
+// Whether the focused object read in the current epoch is a password field; nothing when no
+// focused object was read.
+std::optional<bool> focusedPasswordSeen();
 }  // namespace uiglean::lx
