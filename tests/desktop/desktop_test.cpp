@@ -28,17 +28,24 @@ using testing_harness::RunResult;
 
 std::string stateDir;
 
-// Starts the private desktop once for the whole binary and puts its variables into our own
-// environment, so that everything we start runs on it.
+// The private desktop: the one CTest's fixture started (DESKTOP_STATE_DIR), else one of our own
+// for the whole binary. Its variables go into our own environment, so that everything we start
+// runs on it.
 class Desktop : public ::testing::Environment {
  public:
   void SetUp() override {
-    stateDir = testing_harness::tempDir() + "/desktop";
-    std::string script = std::string(TEST_SOURCE_DIR) + "/scripts/desktop.sh";
-    RunResult r = testing_harness::runProgram("/bin/bash", {script, "start", stateDir}, {});
-    ASSERT_EQ(r.status, 0) << r.err;
+    const char* given = ::getenv("DESKTOP_STATE_DIR");
+    if (given != nullptr && *given != '\0') {
+      stateDir = given;
+    } else {
+      stateDir = testing_harness::tempDir() + "/desktop";
+      RunResult r = testing_harness::runProgram("/bin/bash", {script(), "start", stateDir}, {});
+      ASSERT_EQ(r.status, 0) << r.err;
+      own = true;
+    }
     ::unsetenv("AT_SPI_BUS_ADDRESS");
     std::istringstream lines(testing_harness::readFile(stateDir + "/env"));
+    ASSERT_FALSE(lines.str().empty()) << "no desktop at " << stateDir;
     for (std::string line; std::getline(lines, line);) {
       auto eq = line.find('=');
       if (eq == std::string::npos) continue;
@@ -49,9 +56,12 @@ class Desktop : public ::testing::Environment {
     }
   }
   void TearDown() override {
-    std::string script = std::string(TEST_SOURCE_DIR) + "/scripts/desktop.sh";
-    testing_harness::runProgram("/bin/bash", {script, "stop", stateDir}, {});
+    if (own) testing_harness::runProgram("/bin/bash", {script(), "stop", stateDir}, {});
   }
+
+ private:
+  static std::string script() { return std::string(TEST_SOURCE_DIR) + "/scripts/desktop.sh"; }
+  bool own = false;
 };
 
 const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);

@@ -1,6 +1,11 @@
 #include "uiglean/platform/linux/bus.h"
 
+#include <poll.h>
+#include <time.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -124,6 +129,61 @@ std::uint64_t timeoutFor(const std::string& busName) {
 
 bool isHung(const std::string& busName) { return hung().count(busName) != 0; }
 
+namespace {
+
+struct Peer {
+  bool tried = false;
+  sd_bus* bus = nullptr;
+};
+
+std::map<std::string, Peer>& peers() {
+  static std::map<std::string, Peer> p;
+  return p;
+}
+
+// Connects to an application's own bus; nullptr when it has none or it cannot be reached (an
+// abstract socket in another network namespace, for one).
+sd_bus* connectPeer(const std::string& dest) {
+  sd_bus* bus = a11yBus();
+  if (bus == nullptr || isHung(dest)) return nullptr;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  std::string address;
+  sd_bus_message* m = nullptr;
+  if (sd_bus_message_new_method_call(bus, &m, dest.c_str(), "/org/a11y/atspi/accessible/root",
+                                     "org.a11y.atspi.Application",
+                                     "GetApplicationBusAddress") >= 0) {
+    if (sd_bus_call(bus, m, 500'000, &error, &reply) >= 0) {
+      const char* a = nullptr;
+      if (sd_bus_message_read(reply, "s", &a) >= 0 && a != nullptr) address = a;
+    }
+  }
+  sd_bus_message_unref(m);
+  sd_bus_message_unref(reply);
+  sd_bus_error_free(&error);
+  if (address.empty()) return nullptr;
+  sd_bus* peer = nullptr;
+  if (sd_bus_new(&peer) < 0) return nullptr;
+  if (sd_bus_set_address(peer, address.c_str()) < 0 || sd_bus_start(peer) < 0) {
+    sd_bus_unref(peer);
+    return nullptr;
+  }
+  return peer;
+}
+
+}  // namespace
+
+sd_bus* connectionFor(const std::string& dest) {
+  sd_bus* bus = a11yBus();
+  if (bus == nullptr || dest.empty() || dest[0] != ':') return bus;  // well-known names
+  Peer& p = peers()[dest];
+  if (!p.tried) {
+    p.tried = true;
+    p.bus = connectPeer(dest);
+  }
+  return p.bus != nullptr ? p.bus : bus;
+}
+
 struct Batch::Pending {
   Batch* owner = nullptr;
   std::string dest;
@@ -156,6 +216,7 @@ void Batch::call(const std::string& dest, const std::string& path, const char* i
     handler(Reply{CallEnd::timeout, nullptr});
     return;
   }
+  if (direct_) bus = connectionFor(dest);
   sd_bus_message* m = nullptr;
   if (sd_bus_message_new_method_call(bus, &m, dest.c_str(), path.c_str(), interface, member) < 0) {
     handler(Reply{CallEnd::failed, nullptr});
@@ -178,17 +239,48 @@ void Batch::call(const std::string& dest, const std::string& path, const char* i
   }
   pending_.push_back(p);
   ++outstanding_;
+  if (std::find(connections_.begin(), connections_.end(), bus) == connections_.end()) {
+    connections_.push_back(bus);
+  }
 }
 
 void Batch::run() {
-  sd_bus* bus = a11yBus();
-  while (outstanding_ > 0 && bus != nullptr) {
-    int r = sd_bus_process(bus, nullptr);
-    if (r < 0) break;
+  std::vector<sd_bus*> live = connections_;
+  while (outstanding_ > 0 && !live.empty()) {
+    bool progressed = false;
+    for (auto it = live.begin(); it != live.end();) {
+      int r = sd_bus_process(*it, nullptr);
+      if (r < 0) {
+        it = live.erase(it);  // closed: its calls were answered with errors on the way
+        continue;
+      }
+      progressed = progressed || r > 0;
+      ++it;
+    }
     // A timed-out call is answered inside sd_bus_process, which may still return 0: look at
     // what is left before waiting for more.
-    if (r > 0 || outstanding_ == 0) continue;
-    if (sd_bus_wait(bus, UINT64_MAX) < 0) break;
+    if (progressed || outstanding_ == 0 || live.empty()) continue;
+    std::vector<pollfd> fds;
+    std::uint64_t until = UINT64_MAX;
+    for (sd_bus* b : live) {
+      int fd = sd_bus_get_fd(b);
+      int events = sd_bus_get_events(b);
+      if (fd < 0 || events < 0) continue;
+      fds.push_back(pollfd{fd, static_cast<short>(events), 0});
+      std::uint64_t t = 0;
+      if (sd_bus_get_timeout(b, &t) > 0) until = std::min(until, t);
+    }
+    int timeoutMs = -1;
+    if (until != UINT64_MAX) {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      std::uint64_t nowUsec = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000ULL +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1000ULL;
+      timeoutMs = until <= nowUsec ? 0 : static_cast<int>(std::min<std::uint64_t>(
+                                              (until - nowUsec + 999) / 1000, 60'000));
+    }
+    if (fds.empty()) break;
+    if (::poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
   }
   // A broken connection leaves calls unanswered: they fail.
   for (Pending* p : pending_) {

@@ -54,7 +54,11 @@ class Batch {
  public:
   // `hangMarks`: whether a timeout marks the application as hung (lookups that use a shorter
   // timeout than the application's own pass false).
-  explicit Batch(bool hangMarks = true) : hangMarks_(hangMarks) {}
+  // `direct`: calls to an application go over its own peer-to-peer connection when it offers
+  // one (no bus daemon in between); false keeps them on the accessibility bus, in order with
+  // what the bus delivers to the application.
+  explicit Batch(bool hangMarks = true, bool direct = true)
+      : hangMarks_(hangMarks), direct_(direct) {}
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
@@ -68,7 +72,9 @@ class Batch {
   struct Pending;
   static int onReply(sd_bus_message* m, void* userdata, sd_bus_error* error);
   std::vector<Pending*> pending_;
+  std::vector<sd_bus*> connections_;
   bool hangMarks_;
+  bool direct_;
   std::size_t outstanding_ = 0;
 };
 
@@ -76,6 +82,11 @@ class Batch {
 void callNow(const std::string& dest, const std::string& path, const char* interface,
              const char* member, const Appender& append, const Handler& handler,
              std::uint64_t timeoutUsec = 0);
+
+// The connection calls to `dest` use: the application's peer-to-peer bus when it has one
+// (org.a11y.atspi.Application GetApplicationBusAddress, asked once per run), else the
+// accessibility bus.
+sd_bus* connectionFor(const std::string& dest);
 
 // Handles whatever messages have arrived (signals for observers) without blocking; true when
 // anything was handled.

@@ -362,7 +362,16 @@ Node& fetch(const ElementImpl& e, Part part) {
   ObjectRef self{e.bus, e.path};
   std::vector<ObjectRef> members;
   if (e.group) {
-    members = e.group->members;
+    // Callers read at most the first PREFETCH_LIMIT children of an object: later siblings are
+    // asked only when touched.
+    const auto& all = e.group->members;
+    auto pos = std::find(all.begin(), all.end(), self);
+    bool early = pos != all.end() && pos - all.begin() < static_cast<long>(PREFETCH_LIMIT);
+    if (early) {
+      members.assign(all.begin(), all.begin() + static_cast<long>(std::min(all.size(), PREFETCH_LIMIT)));
+    } else {
+      members.push_back(self);
+    }
   } else {
     members.push_back(self);
   }
@@ -390,7 +399,7 @@ Node& fetch(const ElementImpl& e, Part part) {
     for (const auto& ref : members) {
       Node& n = nodeOf(ref);
       // Qt lists its actions without key bindings: a menu item's shortcut is asked for.
-      bool noBindings = !n.actions.empty() && isMenuItemRole(n.role) &&
+      bool noBindings = !n.actions.empty() && isMenuItemRole(n.role) && !answersGetAll(ref.first) &&
                         std::all_of(n.actions.begin(), n.actions.end(),
                                     [](const auto& a) { return a.second.empty(); });
       if (noBindings) {

@@ -28,6 +28,10 @@ namespace uiglean::lx {
 
 using ObjectRef = std::pair<std::string, std::string>;  // bus name, object path
 
+// Siblings asked together: the snapshot, ref resolution and menus never read more children of one
+// object than this.
+inline constexpr std::size_t PREFETCH_LIMIT = 96;
+
 // Objects whose answers are fetched together.
 struct Group {
   std::vector<ObjectRef> members;

@@ -277,7 +277,9 @@ void addObserverToRunLoop(const Observer& observer) {
   list.push_back(o);
   // The application hears of new listeners through the registry's signal, which reaches it
   // before anything we send after the registration: one answered call means it is listening.
-  callNow(o->bus, ROOT_PATH, IFACE_ACCESSIBLE, "GetRole", nullptr, [](const Reply&) {});
+  Batch sync(true, false);  // over the bus, behind the registry's signal
+  sync.call(o->bus, ROOT_PATH, IFACE_ACCESSIBLE, "GetRole", nullptr, [](const Reply&) {});
+  sync.run();
 }
 
 std::int32_t runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {

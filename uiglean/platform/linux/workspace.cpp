@@ -39,7 +39,7 @@ void listApps() {
           },
           LOOKUP_TIMEOUT_USEC);
   list.resize(roots.size());
-  Batch batch(false);
+  Batch batch(false, false);  // a few questions each: not worth a connection of their own
   for (std::size_t i = 0; i < roots.size(); ++i) {
     AccessibleApp* app = &list[i];
     app->bus = roots[i].first;
