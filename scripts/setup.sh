@@ -7,7 +7,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libpq-dev postgresql
   libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
   imagemagick fonts-dejavu-core time
-  libsystemd-dev libxcb1-dev libxcb-xtest0-dev
+  libsystemd-dev libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev
   libgtk-3-dev qtbase5-dev libatk-adaptor
   xvfb xauth x11-utils x11-xserver-utils dbus dbus-x11 at-spi2-core openbox
   python3-pyatspi gir1.2-atspi-2.0 python3-gi chromium xdotool gtk-3-examples strace

@@ -1,6 +1,13 @@
 #include "uiglean/platform/linux/desktopfiles.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
+#include <string_view>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -142,6 +149,158 @@ std::optional<std::string> desktopIdForClass(const std::string& instance,
     }
   }
   return std::nullopt;
+}
+
+namespace {
+
+// The general escapes of a desktop entry string value.
+std::string unescapeValue(const std::string& v) {
+  std::string out;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (v[i] != '\\' || i + 1 == v.size()) {
+      out += v[i];
+      continue;
+    }
+    char n = v[++i];
+    switch (n) {
+      case 's': out += ' '; break;
+      case 'n': out += '\n'; break;
+      case 't': out += '\t'; break;
+      case 'r': out += '\r'; break;
+      case '\\': out += '\\'; break;
+      default:
+        // Not a value escape: kept for the Exec quoting rules.
+        out += '\\';
+        out += n;
+    }
+  }
+  return out;
+}
+
+bool isFieldCode(char c) {
+  return std::string_view("fFuUdDnNickvm").find(c) != std::string_view::npos;
+}
+
+std::string programName(const std::string& exec) {
+  auto args = execArguments(exec);
+  if (!args || args->empty()) return "";
+  const std::string& first = args->front();
+  std::size_t slash = first.rfind('/');
+  return slash == std::string::npos ? first : first.substr(slash + 1);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> execArguments(const std::string& exec) {
+  std::string line = unescapeValue(exec);
+  std::vector<std::string> args;
+  std::string cur;
+  bool inWord = false, onlyCode = true, hadCode = false;
+  auto finish = [&]() {
+    if (inWord && !(onlyCode && hadCode && cur.empty())) args.push_back(cur);
+    cur.clear();
+    inWord = false;
+    onlyCode = true;
+    hadCode = false;
+  };
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      finish();
+      continue;
+    }
+    inWord = true;
+    if (c == '"') {
+      onlyCode = false;
+      bool closed = false;
+      for (++i; i < line.size(); ++i) {
+        char q = line[i];
+        if (q == '"') {
+          closed = true;
+          break;
+        }
+        if (q == '\\' && i + 1 < line.size() &&
+            std::string_view("\"`$\\").find(line[i + 1]) != std::string_view::npos) {
+          cur += line[++i];
+          continue;
+        }
+        cur += q;
+      }
+      if (!closed) return std::nullopt;
+      continue;
+    }
+    if (c == '%' && i + 1 < line.size()) {
+      char code = line[i + 1];
+      if (code == '%') {
+        cur += '%';
+        onlyCode = false;
+        ++i;
+        continue;
+      }
+      if (isFieldCode(code)) {
+        hadCode = true;
+        ++i;
+        continue;
+      }
+      return std::nullopt;  // an unknown field code
+    }
+    // Reserved characters must be quoted.
+    if (std::string_view("\t'><~|&;$*?#()`\\").find(c) != std::string_view::npos) return std::nullopt;
+    cur += c;
+    onlyCode = false;
+  }
+  finish();
+  if (args.empty()) return std::nullopt;
+  return args;
+}
+
+const DesktopEntry* launchableEntry(const std::string& query) {
+  const auto& entries = desktopEntries();
+  auto launchable = [](const DesktopEntry& e) {
+    return e.isApplication && !e.hidden && !e.noDisplay && !e.exec.empty();
+  };
+  for (const auto& e : entries) {
+    if (e.id == query && launchable(e)) return &e;
+  }
+  for (const auto& e : entries) {
+    if (!launchable(e)) continue;
+    if ((!e.name.empty() && equalsIgnoringCase(e.name, query)) ||
+        equalsIgnoringCase(programName(e.exec), query)) {
+      return &e;
+    }
+  }
+  return nullptr;
+}
+
+bool launchDetached(const std::vector<std::string>& argv) {
+  if (argv.empty() || argv[0].empty()) return false;
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  // Double fork: the intermediate child starts a new session and exits, so the program is
+  // adopted by init and never waits on us; its output goes nowhere near ours.
+  pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::setsid();
+    int devnull = ::open("/dev/null", O_RDWR);
+    if (devnull >= 0) {
+      ::dup2(devnull, 0);
+      ::dup2(devnull, 1);
+      ::dup2(devnull, 2);
+      if (devnull > 2) ::close(devnull);
+    }
+    pid_t grandchild = ::fork();
+    if (grandchild == 0) {
+      ::execvp(args[0], args.data());
+      ::_exit(127);
+    }
+    ::_exit(grandchild < 0 ? 1 : 0);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace uiglean::lx

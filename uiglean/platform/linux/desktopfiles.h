@@ -29,4 +29,21 @@ const std::vector<DesktopEntry>& desktopEntries();
 // StartupWMClass equals the class or instance, else whose ID does (ignoring ASCII case).
 std::optional<std::string> desktopIdForClass(const std::string& instance, const std::string& klass);
 
+// The installed, launchable application a query names: the entry whose desktop-file ID equals it,
+// else whose Name= or program name (the Exec line's first word without its folder) equals it
+// ignoring case. Hidden and NoDisplay entries and entries of other types are not launchable.
+const DesktopEntry* launchableEntry(const std::string& query);
+
+// The argument vector of an Exec line by the Desktop Entry rules: the value's escapes (backslash
+// s, n, t, r and backslash), then words split at blanks, double-quoted words with backslash
+// escapes of the quote, backquote, dollar and backslash inside, and the field codes removed (%f %F %u %U %i %c %k and the deprecated ones; %%
+// is a percent sign; an argument that was only a field code goes). Nothing when the line is
+// malformed (an unterminated quote, a reserved character outside quotes) or empty.
+std::optional<std::vector<std::string>> execArguments(const std::string& exec);
+
+// Starts argv[0] (looked up in PATH) with those arguments, detached: a session of its own, the
+// standard streams on /dev/null, no shell, reaped so that it never becomes our zombie. False when
+// it could not be started.
+bool launchDetached(const std::vector<std::string>& argv);
+
 }  // namespace uiglean::lx

@@ -37,3 +37,38 @@ TEST(DesktopFiles, MalformedFilesAreNotEntries) {
 
 }  // namespace
 }  // namespace uiglean::lx
+
+namespace uiglean::lx {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(ExecLine, QuotingEscapesAndFieldCodes) {
+  EXPECT_EQ(execArguments("gedit %U"), Args({"gedit"}));
+  EXPECT_EQ(execArguments("foo --file=%f -x"), Args({"foo", "--file=", "-x"}));
+  EXPECT_EQ(execArguments("\"/opt/My App/run\" --name \"a \\\"b\\\" \\$c \\\\d\""),
+            Args({"/opt/My App/run", "--name", "a \"b\" $c \\d"}));
+  EXPECT_EQ(execArguments("app 100%% %i %c %k"), Args({"app", "100%"}));
+  // The value escapes come first: a blank written \s separates words like any other.
+  EXPECT_EQ(execArguments("app a\\sb"), Args({"app", "a", "b"}));
+  EXPECT_EQ(execArguments("app \"a\\sb\""), Args({"app", "a b"}));
+  // Shell metacharacters are just characters inside quotes, and never reach a shell.
+  EXPECT_EQ(execArguments("sh-free \"; rm -rf /tmp/x\" \"$(id)\" \"`id`\""),
+            Args({"sh-free", "; rm -rf /tmp/x", "$(id)", "`id`"}));
+  EXPECT_EQ(execArguments("sh-free \"; rm -rf /tmp/x | cat\""),
+            Args({"sh-free", "; rm -rf /tmp/x | cat"}));
+}
+
+TEST(ExecLine, MalformedLinesAreRefused) {
+  EXPECT_EQ(execArguments(""), std::nullopt);
+  EXPECT_EQ(execArguments("   "), std::nullopt);
+  EXPECT_EQ(execArguments("%U"), std::nullopt);  // nothing left to run
+  EXPECT_EQ(execArguments("app \"unterminated"), std::nullopt);
+  EXPECT_EQ(execArguments("app ; reboot"), std::nullopt);  // reserved outside quotes
+  EXPECT_EQ(execArguments("app $(id)"), std::nullopt);
+  EXPECT_EQ(execArguments("app | tee"), std::nullopt);
+  EXPECT_EQ(execArguments("app %z"), std::nullopt);  // unknown field code
+}
+
+}  // namespace
+}  // namespace uiglean::lx

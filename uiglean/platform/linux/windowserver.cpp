@@ -2,7 +2,11 @@
 
 #include "uiglean/ax/platform.h"
 
+#include <xcb/randr.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -208,8 +212,157 @@ std::optional<xcb_window_t> windowFor(std::int32_t pid, const std::string& title
 
 }  // namespace uiglean::lx
 
-// The window server's share of the platform layer. The display is the X screen; the window list
-// is the managed client windows with the keys the desktop overview reads.
+
+namespace uiglean::lx {
+
+namespace {
+
+std::int64_t layerOf(const std::vector<std::uint32_t>& types) {
+  // The first type the window names that we know decides (the list is in order of preference).
+  struct TypeLayer {
+    const char* atomName;
+    std::int64_t layer;
+  };
+  static const TypeLayer table[] = {
+      {"_NET_WM_WINDOW_TYPE_NORMAL", LAYER_NORMAL},
+      {"_NET_WM_WINDOW_TYPE_DIALOG", LAYER_NORMAL},
+      {"_NET_WM_WINDOW_TYPE_DESKTOP", LAYER_DESKTOP},
+      {"_NET_WM_WINDOW_TYPE_DOCK", LAYER_DOCK},
+      {"_NET_WM_WINDOW_TYPE_TOOLBAR", LAYER_FLOATING},
+      {"_NET_WM_WINDOW_TYPE_UTILITY", LAYER_FLOATING},
+      {"_NET_WM_WINDOW_TYPE_MENU", LAYER_MENU},
+      {"_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", LAYER_MENU},
+      {"_NET_WM_WINDOW_TYPE_POPUP_MENU", LAYER_MENU},
+      {"_NET_WM_WINDOW_TYPE_COMBO", LAYER_MENU},
+      {"_NET_WM_WINDOW_TYPE_NOTIFICATION", LAYER_NOTIFICATION},
+      {"_NET_WM_WINDOW_TYPE_TOOLTIP", LAYER_TOOLTIP},
+      {"_NET_WM_WINDOW_TYPE_SPLASH", LAYER_FLOATING},
+      {"_NET_WM_WINDOW_TYPE_DND", LAYER_TOOLTIP},
+  };
+  for (std::uint32_t t : types) {
+    for (const auto& entry : table) {
+      if (t == atom(entry.atomName)) return entry.layer;
+    }
+  }
+  return LAYER_NORMAL;  // no type: a normal window
+}
+
+WindowInfo describe(xcb_window_t w, std::optional<std::uint32_t> currentDesktop) {
+  WindowInfo info;
+  info.id = w;
+  info.pid = windowPid(w);
+  if (auto cls = windowClass(w); cls && !cls->second.empty()) {
+    info.ownerName = cls->second;
+  } else if (info.pid) {
+    std::ifstream in("/proc/" + std::to_string(*info.pid) + "/comm");
+    std::getline(in, info.ownerName);
+  }
+  info.title = windowTitle(w);
+  if (auto g = windowGeometry(w)) {
+    info.x = g->x;
+    info.y = g->y;
+    info.width = static_cast<std::int64_t>(g->width);
+    info.height = static_cast<std::int64_t>(g->height);
+  }
+  // The frame the window manager draws around it counts, as on macOS.
+  auto frame = windowListProperty(w, "_NET_FRAME_EXTENTS");
+  if (frame.size() == 4 && frame[0] < 10000 && frame[1] < 10000 && frame[2] < 10000 &&
+      frame[3] < 10000) {
+    info.x -= frame[0];
+    info.y -= frame[2];
+    info.width += frame[0] + frame[1];
+    info.height += frame[2] + frame[3];
+  }
+  info.layer = layerOf(atomListProperty(w, "_NET_WM_WINDOW_TYPE"));
+  if (auto opacity = cardinalProperty(w, "_NET_WM_WINDOW_OPACITY")) {
+    info.alpha = static_cast<double>(*opacity) / 4294967295.0;
+  }
+  auto states = atomListProperty(w, "_NET_WM_STATE");
+  info.iconified = std::find(states.begin(), states.end(), atom("_NET_WM_STATE_HIDDEN")) !=
+                   states.end();
+  auto desktop = cardinalProperty(w, "_NET_WM_DESKTOP");
+  info.otherDesktop = desktop && currentDesktop && *desktop != 0xffffffffU &&
+                      *desktop != *currentDesktop;
+  bool viewable = false;
+  if (auto attrs = take(xcb_get_window_attributes_reply(
+          display(), xcb_get_window_attributes(display(), w), nullptr))) {
+    viewable = attrs->map_state == XCB_MAP_STATE_VIEWABLE;
+  }
+  // A window manager unmaps the client of an iconified window, and of one on another desktop.
+  info.onscreen = viewable && !info.iconified && !info.otherDesktop;
+  return info;
+}
+
+}  // namespace
+
+std::vector<WindowInfo> windowInfos() {
+  std::vector<WindowInfo> out;
+  xcb_connection_t* c = display();
+  if (c == nullptr) return out;
+  std::vector<xcb_window_t> windows = clientWindows();
+  bool managed = !windows.empty() || cardinalProperty(rootWindow(), "_NET_SUPPORTING_WM_CHECK");
+  if (!managed) {
+    // No window manager: the root's mapped children, in stacking order (front first).
+    auto tree = take(xcb_query_tree_reply(c, xcb_query_tree(c, rootWindow()), nullptr));
+    if (tree) {
+      xcb_window_t* kids = xcb_query_tree_children(tree.get());
+      int n = xcb_query_tree_children_length(tree.get());
+      for (int i = n - 1; i >= 0; --i) {
+        auto attrs = take(xcb_get_window_attributes_reply(
+            c, xcb_get_window_attributes(c, kids[i]), nullptr));
+        if (attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE && !attrs->override_redirect) {
+          windows.push_back(kids[i]);
+        }
+      }
+    }
+  }
+  auto current = cardinalProperty(rootWindow(), "_NET_CURRENT_DESKTOP");
+  for (xcb_window_t w : windows) out.push_back(describe(w, current));
+  return out;
+}
+
+const std::vector<Monitor>& monitors() {
+  static std::vector<Monitor> list;
+  static bool read = false;
+  if (read) return list;
+  read = true;
+  xcb_connection_t* c = display();
+  if (c == nullptr) return list;
+  const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_randr_id);
+  if (ext != nullptr && ext->present) {
+    auto reply = take(xcb_randr_get_monitors_reply(
+        c, xcb_randr_get_monitors(c, rootWindow(), 1), nullptr));
+    if (reply) {
+      auto it = xcb_randr_get_monitors_monitors_iterator(reply.get());
+      for (; it.rem > 0; xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t* m = it.data;
+        Monitor mon;
+        // The monitor's first output is stable for the session; a monitor without one (set up
+        // by hand) goes by its name.
+        const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(m);
+        mon.id = xcb_randr_monitor_info_outputs_length(m) > 0 ? outputs[0] : m->name;
+        mon.x = m->x;
+        mon.y = m->y;
+        mon.width = m->width;
+        mon.height = m->height;
+        mon.primary = m->primary != 0;
+        list.push_back(mon);
+      }
+    }
+  }
+  if (list.empty()) {
+    // No RandR: the screen is the one display.
+    if (auto geo = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, rootWindow()), nullptr))) {
+      list.push_back(Monitor{1, 0, 0, geo->width, geo->height, true});
+    }
+  }
+  return list;
+}
+
+}  // namespace uiglean::lx
+
+// The window server's share of the platform layer: displays are RandR monitors, the window list is
+// the managed client windows with the keys the desktop overview reads.
 namespace uiglean {
 
 using namespace lx;
@@ -226,43 +379,53 @@ PlistValue plist(T value) {
 }  // namespace
 
 std::vector<std::uint32_t> activeDisplayList(std::uint32_t capacity) {
-  if (display() == nullptr || capacity == 0) return {};
-  return {1};
+  std::vector<std::uint32_t> ids;
+  for (const auto& m : monitors()) {
+    if (ids.size() >= capacity) break;
+    ids.push_back(m.id);
+  }
+  return ids;
 }
 
-std::uint32_t mainDisplayId() { return display() != nullptr ? 1 : 0; }
+std::uint32_t mainDisplayId() {
+  const auto& all = monitors();
+  if (all.empty()) return 0;
+  for (const auto& m : all) {
+    if (m.primary) return m.id;
+  }
+  for (const auto& m : all) {
+    if (m.x == 0 && m.y == 0) return m.id;
+  }
+  return all.front().id;
+}
 
 Rect displayBounds(std::uint32_t displayId) {
-  xcb_connection_t* c = display();
-  if (c == nullptr || displayId != 1) return Rect{};
-  auto geo = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, rootWindow()), nullptr));
-  if (!geo) return Rect{};
-  return Rect{0, 0, static_cast<double>(geo->width), static_cast<double>(geo->height)};
+  for (const auto& m : monitors()) {
+    if (m.id == displayId) {
+      return Rect{static_cast<double>(m.x), static_cast<double>(m.y),
+                  static_cast<double>(m.width), static_cast<double>(m.height)};
+    }
+  }
+  return Rect{};
 }
 
 PlistValue windowListCopyWindowInfo(std::uint32_t, std::uint32_t) {
   PlistArray list;
-  if (display() == nullptr) return plist(std::move(list));
-  for (xcb_window_t w : clientWindows()) {
+  for (const auto& w : windowInfos()) {
     PlistDict d;
-    d.emplace_back("kCGWindowNumber", plist(static_cast<std::int64_t>(w)));
-    auto pid = windowPid(w);
-    if (pid) d.emplace_back("kCGWindowOwnerPID", plist(static_cast<std::int64_t>(*pid)));
-    if (auto cls = windowClass(w); cls && !cls->second.empty()) {
-      d.emplace_back("kCGWindowOwnerName", plist(cls->second));
-    }
-    if (auto title = windowTitle(w)) d.emplace_back("kCGWindowName", plist(*title));
-    if (auto g = windowGeometry(w)) {
-      PlistDict bounds;
-      bounds.emplace_back("X", plist(static_cast<double>(g->x)));
-      bounds.emplace_back("Y", plist(static_cast<double>(g->y)));
-      bounds.emplace_back("Width", plist(static_cast<double>(g->width)));
-      bounds.emplace_back("Height", plist(static_cast<double>(g->height)));
-      d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
-    }
-    d.emplace_back("kCGWindowLayer", plist(static_cast<std::int64_t>(0)));
-    d.emplace_back("kCGWindowAlpha", plist(1.0));
-    d.emplace_back("kCGWindowIsOnscreen", plist(true));
+    d.emplace_back("kCGWindowNumber", plist(static_cast<std::int64_t>(w.id)));
+    if (w.pid) d.emplace_back("kCGWindowOwnerPID", plist(static_cast<std::int64_t>(*w.pid)));
+    if (!w.ownerName.empty()) d.emplace_back("kCGWindowOwnerName", plist(w.ownerName));
+    if (w.title) d.emplace_back("kCGWindowName", plist(*w.title));
+    PlistDict bounds;
+    bounds.emplace_back("X", plist(static_cast<double>(w.x)));
+    bounds.emplace_back("Y", plist(static_cast<double>(w.y)));
+    bounds.emplace_back("Width", plist(static_cast<double>(w.width)));
+    bounds.emplace_back("Height", plist(static_cast<double>(w.height)));
+    d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
+    d.emplace_back("kCGWindowLayer", plist(static_cast<std::int64_t>(w.layer)));
+    d.emplace_back("kCGWindowAlpha", plist(w.alpha));
+    d.emplace_back("kCGWindowIsOnscreen", plist(w.onscreen));
     list.push_back(plist(std::move(d)));
   }
   return plist(std::move(list));

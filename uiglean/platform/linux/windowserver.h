@@ -53,4 +53,38 @@ std::optional<xcb_window_t> windowFor(std::int32_t pid, const std::string& title
                                       std::int32_t y, std::int32_t width, std::int32_t height,
                                       bool hasRect);
 
+// What the window list says of one client window.
+struct WindowInfo {
+  xcb_window_t id = 0;
+  std::optional<std::int32_t> pid;
+  std::string ownerName;  // WM_CLASS class, else the process name
+  std::optional<std::string> title;
+  std::int64_t x = 0, y = 0, width = 0, height = 0;  // root coordinates, frame included
+  std::int64_t layer = 0;
+  double alpha = 1;
+  bool iconified = false, otherDesktop = false, onscreen = false;
+};
+
+// Window layers, as macOS numbers its window levels: 0 for normal and dialog windows.
+inline constexpr std::int64_t LAYER_NORMAL = 0;
+inline constexpr std::int64_t LAYER_FLOATING = 3;
+inline constexpr std::int64_t LAYER_DOCK = 20;
+inline constexpr std::int64_t LAYER_MENU = 101;
+inline constexpr std::int64_t LAYER_NOTIFICATION = 23;
+inline constexpr std::int64_t LAYER_TOOLTIP = 25;
+inline constexpr std::int64_t LAYER_DESKTOP = -2147483623;
+
+// The client windows front to back (without a window manager, the root's mapped children).
+std::vector<WindowInfo> windowInfos();
+
+struct Monitor {
+  std::uint32_t id = 0;
+  std::int32_t x = 0, y = 0;
+  std::uint32_t width = 0, height = 0;
+  bool primary = false;
+};
+
+// The RandR monitors (read once per run); without RandR, the screen as one monitor with id 1.
+const std::vector<Monitor>& monitors();
+
 }  // namespace uiglean::lx

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "uiglean/ax/platform.h"
@@ -272,35 +273,56 @@ std::optional<RunningApp> frontmostApplication() {
 }
 
 std::vector<RunningApp> runningApplications() {
-  std::vector<RunningApp> out;
-  for (const auto& app : accessibleApps()) {
-    if (app.pid <= 0) continue;
-    if (std::any_of(out.begin(), out.end(), [&](const RunningApp& r) { return r.pid == app.pid; })) {
-      continue;
+  // The owners of top-level windows, with the kinds of windows they own, and the accessibility
+  // applications; each process once, in pid order.
+  std::map<std::int32_t, std::pair<bool, bool>> owners;  // pid -> normal window, other window
+  for (const auto& w : windowInfos()) {
+    if (!w.pid) continue;
+    auto& kinds = owners[*w.pid];
+    if (w.layer == LAYER_NORMAL) {
+      kinds.first = true;
+    } else {
+      kinds.second = true;
     }
-    out.push_back(runningAppFor(app));
   }
-  std::sort(out.begin(), out.end(),
-            [](const RunningApp& a, const RunningApp& b) { return a.pid < b.pid; });
+  std::map<std::int32_t, RunningApp> byPid;
+  for (const auto& app : accessibleApps()) {
+    if (app.pid <= 0 || byPid.count(app.pid) != 0) continue;
+    byPid[app.pid] = runningAppFor(*appForBus(busForPid(app.pid)));
+  }
+  for (const auto& [pid, kinds] : owners) {
+    RunningApp& r = byPid[pid];
+    if (r.pid == 0) {
+      r.pid = pid;
+      std::string name = processName(pid);
+      if (!name.empty()) r.localizedName = name;
+      r.bundleIdentifier = bundleIdOf(pid);
+    }
+  }
+  std::vector<RunningApp> out;
+  for (auto& [pid, app] : byPid) {
+    auto it = owners.find(pid);
+    if (it == owners.end()) {
+      app.activationPolicy = 2;  // no window: background
+    } else {
+      app.activationPolicy = it->second.first ? 0 : 1;  // docks, panels, tooltips: accessory
+    }
+    app.hidden = false;  // X11 has no application hiding
+    out.push_back(std::move(app));
+  }
   return out;
 }
 
 bool activateApplication(const RunningApp& app, std::uint32_t) {
-  std::optional<xcb_window_t> target;
-  for (xcb_window_t w : clientWindows()) {
-    if (windowPid(w) == app.pid) {
-      target = w;
-      break;
-    }
+  // The application's topmost normal window.
+  for (const auto& w : windowInfos()) {
+    if (w.pid == app.pid && w.layer == LAYER_NORMAL) return activateWindow(w.id);
   }
-  if (!target) return false;
-  return activateWindow(*target);
+  return false;
 }
 
 std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleId) {
-  for (const auto& e : desktopEntries()) {
-    if (e.id == bundleId && e.isApplication) return e.path;
-  }
+  if (const DesktopEntry* e = launchableEntry(bundleId)) return e->path;
   return std::nullopt;
 }
 
@@ -309,8 +331,19 @@ bool fileExistsAtPath(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-void openApplicationAtURL(const std::string&, bool) {
-  // Launching from .desktop files comes with the applications work; nothing is started yet.
+void openApplicationAtURL(const std::string& path, bool) {
+  // The path is a .desktop file found by urlForApplicationWithBundleIdentifier (or any other
+  // file the caller names): its Exec line is run without a shell.
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  char buf[4096];
+  while (in && text.size() < (1U << 20)) {
+    in.read(buf, sizeof buf);
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+  }
+  auto entry = parseDesktopEntry(text);
+  if (!entry || !entry->isApplication || entry->hidden || entry->exec.empty()) return;
+  if (auto argv = execArguments(entry->exec)) launchDetached(*argv);
 }
 
 }  // namespace uiglean
