@@ -1,178 +1,24 @@
 // uiglean on a real Linux desktop: a private X display, session bus and accessibility bus started
-// by scripts/desktop.sh, our GTK 3 test application, and the built uiglean binary driving it the
-// way a caller does (tree, pick a ref, act, settle, read again).
-#include <fcntl.h>
+// by scripts/desktop.sh, our GTK 3, Qt 5 and web test applications, and the built uiglean binary
+// driving them the way a caller does (tree, pick a ref, act, settle, read again).
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "tests/harness.h"
+#include "tests/desktop/desktop_harness.h"
 
-extern char** environ;
-
+namespace desktop_tests {
 namespace {
 
-using testing_harness::json;
-using testing_harness::RunResult;
-
-std::string stateDir;
-
-// The private desktop: the one CTest's fixture started (DESKTOP_STATE_DIR), else one of our own
-// for the whole binary. Its variables go into our own environment, so that everything we start
-// runs on it.
-class Desktop : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const char* given = ::getenv("DESKTOP_STATE_DIR");
-    if (given != nullptr && *given != '\0') {
-      stateDir = given;
-    } else {
-      stateDir = testing_harness::tempDir() + "/desktop";
-      RunResult r = testing_harness::runProgram("/bin/bash", {script(), "start", stateDir}, {});
-      ASSERT_EQ(r.status, 0) << r.err;
-      own = true;
-    }
-    ::unsetenv("AT_SPI_BUS_ADDRESS");
-    std::istringstream lines(testing_harness::readFile(stateDir + "/env"));
-    ASSERT_FALSE(lines.str().empty()) << "no desktop at " << stateDir;
-    for (std::string line; std::getline(lines, line);) {
-      auto eq = line.find('=');
-      if (eq == std::string::npos) continue;
-      std::string name = line.substr(0, eq);
-      // Found through the session bus, as on a user's desktop.
-      if (name == "AT_SPI_BUS_ADDRESS") continue;
-      ::setenv(name.c_str(), line.substr(eq + 1).c_str(), 1);
-    }
-  }
-  void TearDown() override {
-    if (own) testing_harness::runProgram("/bin/bash", {script(), "stop", stateDir}, {});
-  }
-
- private:
-  static std::string script() { return std::string(TEST_SOURCE_DIR) + "/scripts/desktop.sh"; }
-  bool own = false;
-};
-
 const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
-
-RunResult uiglean(const std::vector<std::string>& args) {
-  return testing_harness::runProgram(testing_harness::binaryPath("uiglean"), args, {});
-}
-
-json treeOf() {
-  RunResult r = uiglean({"tree"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  return r.outJson();
-}
-
-// Depth-first search of a snapshot.
-const json* findNode(const json& node, const std::function<bool(const json&)>& match) {
-  if (match(node)) return &node;
-  if (node.contains("children")) {
-    for (const auto& c : node["children"]) {
-      if (const json* hit = findNode(c, match)) return hit;
-    }
-  }
-  return nullptr;
-}
-
-const json* findIn(const json& tree, const std::function<bool(const json&)>& match) {
-  for (const auto& w : tree["windows"]) {
-    if (const json* hit = findNode(w, match)) return hit;
-  }
-  return nullptr;
-}
-
-auto titled(const std::string& role, const std::string& title) {
-  return [=](const json& n) {
-    return n.value("role", "") == role && n.value("title", "") == title;
-  };
-}
-
-std::string refOf(const json& tree, const std::function<bool(const json&)>& match) {
-  const json* n = findIn(tree, match);
-  return n != nullptr ? n->value("ref", "") : "";
-}
-
-std::size_t countNodes(const json& node) {
-  std::size_t n = 1;
-  for (const auto& c : node["children"]) n += countNodes(c);
-  return n;
-}
-
-// One test application per test, ended (by its pid) afterwards.
-class DesktopApp : public ::testing::Test {
- protected:
-  void start(const std::string& binary, const std::vector<std::string>& extra,
-             const std::string& readyText) {
-    logPath = testing_harness::tempDir() + "/app.log";
-    std::string bin = testing_harness::binaryPath(binary);
-    std::vector<std::string> argStrings{bin, "--log", logPath};
-    argStrings.insert(argStrings.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    // Ready when its window is in a snapshot and active (the window manager has given it the
-    // focus, so that focus changes inside it show).
-    for (int i = 0; i < 100; ++i) {
-      RunResult r = uiglean({"tree"});
-      if (r.status == 0 && r.out.find("\"pid\":" + std::to_string(pid)) != std::string::npos &&
-          r.out.find(readyText) != std::string::npos &&
-          uiglean({"windows"}).out.find("\"main\":true") != std::string::npos) {
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    FAIL() << binary << " did not come up";
-  }
-
-  void TearDown() override {
-    if (pid > 0) {
-      ::kill(pid, SIGCONT);
-      ::kill(pid, SIGTERM);
-      int status = 0;
-      for (int i = 0; i < 50 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      if (::waitpid(pid, &status, WNOHANG) == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-      }
-    }
-  }
-
-  std::string log() const { return testing_harness::readFile(logPath); }
-
-  // Waits until the application's log holds `line` (actions may take effect a moment after
-  // they were accepted).
-  bool logShows(const std::string& line) const {
-    for (int i = 0; i < 40; ++i) {
-      if (log().find(line) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-
-  pid_t pid = 0;
-  std::string logPath;
-};
 
 class GtkApp : public DesktopApp {
  protected:
@@ -493,14 +339,8 @@ TEST_F(QtApp, QtWidgetsAreShownAndDrivenLikeGtkOnes) {
 TEST(RealApplication, EveryRefOfTheWidgetFactoryResolves) {
   const char* bin = "/usr/bin/gtk3-widget-factory";
   if (::access(bin, X_OK) != 0) GTEST_SKIP() << "gtk-3-examples is not installed";
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(bin), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  ASSERT_EQ(posix_spawn(&pid, bin, &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t pid = spawnQuiet({bin});
+  ASSERT_GT(pid, 0);
   json tree;
   for (int i = 0; i < 100; ++i) {
     RunResult r = uiglean({"tree"});
@@ -533,8 +373,7 @@ TEST(RealApplication, EveryRefOfTheWidgetFactoryResolves) {
     }
   }
   EXPECT_EQ(resolved, refs.size());
-  ::kill(pid, SIGTERM);
-  ::waitpid(pid, nullptr, 0);
+  endProcess(pid);
 }
 
 // A local page in Debian's Chromium, in a network namespace of its own, with a fresh profile.
@@ -543,20 +382,8 @@ class WebPage : public ::testing::Test {
   void SetUp() override {
     std::string script = std::string(TEST_SOURCE_DIR) + "/tests/apps/web/run-chromium.sh";
     std::string page = std::string(TEST_SOURCE_DIR) + "/tests/apps/web/page.html";
-    std::vector<std::string> argStrings{"/bin/bash", script, page};
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);  // the browser and its helpers
-    ASSERT_EQ(posix_spawn(&pid, "/bin/bash", &actions, &attr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    pid = spawnQuiet({"/bin/bash", script, page}, true);  // the browser and its helpers
+    ASSERT_GT(pid, 0);
     // Ready when its window is listed; "windows" does not switch the page's accessibility on,
     // so the first snapshot below is the first the browser is asked for.
     for (int i = 0; i < 200; ++i) {
@@ -641,3 +468,4 @@ TEST(Desktop, WithoutAnAccessibilityBusTheToolIsNotTrusted) {
 }
 
 }  // namespace
+}  // namespace desktop_tests

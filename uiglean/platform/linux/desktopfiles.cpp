@@ -219,6 +219,11 @@ std::optional<std::vector<std::string>> execArguments(const std::string& exec) {
           closed = true;
           break;
         }
+        if (q == '%' && i + 1 < line.size() && line[i + 1] == '%') {
+          cur += '%';
+          ++i;
+          continue;
+        }
         if (q == '\\' && i + 1 < line.size() &&
             std::string_view("\"`$\\").find(line[i + 1]) != std::string_view::npos) {
           cur += line[++i];

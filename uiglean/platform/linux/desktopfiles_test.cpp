@@ -49,6 +49,7 @@ TEST(ExecLine, QuotingEscapesAndFieldCodes) {
   EXPECT_EQ(execArguments("\"/opt/My App/run\" --name \"a \\\"b\\\" \\$c \\\\d\""),
             Args({"/opt/My App/run", "--name", "a \"b\" $c \\d"}));
   EXPECT_EQ(execArguments("app 100%% %i %c %k"), Args({"app", "100%"}));
+  EXPECT_EQ(execArguments("app \"100%% sure\""), Args({"app", "100% sure"}));
   // The value escapes come first: a blank written \s separates words like any other.
   EXPECT_EQ(execArguments("app a\\sb"), Args({"app", "a", "b"}));
   EXPECT_EQ(execArguments("app \"a\\sb\""), Args({"app", "a b"}));

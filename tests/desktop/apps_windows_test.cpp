@@ -1,0 +1,192 @@
+// Applications, windows and the desktop overview on a real desktop: activate (running, launched
+// from a .desktop file, unknown), windows and focuswindow, world with two monitors, a minimized
+// window and a window on another virtual desktop.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/desktop/desktop_harness.h"
+
+namespace desktop_tests {
+namespace {
+
+const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
+
+RunResult run(const std::vector<std::string>& argv) {
+  return testing_harness::runProgram(argv[0], {argv.begin() + 1, argv.end()}, {});
+}
+
+// The window the window manager says is active (xprop's answer), as a decimal XID.
+long activeWindowId() {
+  RunResult r = run({"/usr/bin/xprop", "-root", "_NET_ACTIVE_WINDOW"});
+  auto hash = r.out.find("# ");
+  if (hash == std::string::npos) return -1;
+  return std::strtol(r.out.c_str() + hash + 2, nullptr, 16);
+}
+
+// Writes a .desktop file into the private desktop's XDG_DATA_HOME/applications.
+std::string installDesktopFile(const std::string& id, const std::string& body) {
+  std::string dir = std::string(::getenv("XDG_DATA_HOME")) + "/applications";
+  ::mkdir(dir.c_str(), 0755);
+  std::string path = dir + "/" + id + ".desktop";
+  std::ofstream(path) << body;
+  return path;
+}
+
+// The pid of the process whose window is titled `title`, from the desktop overview.
+long pidOfWindow(const std::string& title) {
+  json world = uiglean({"world"}).outJson();
+  for (const auto& w : world["windows"]) {
+    if (w["title"] == title) return w["pid"].get<long>();
+  }
+  return 0;
+}
+
+class GtkApp : public DesktopApp {
+ protected:
+  void SetUp() override { start("uiglean-gtk-app", {}, "Say Hello"); }
+};
+
+TEST_F(GtkApp, FocusWindowByIndexAndTitleMakesItActive) {
+  ASSERT_EQ(uiglean({"menuclick", "File", "New Window"}).out, "{\"ok\":true}");
+  json windows;
+  for (int i = 0; i < 30; ++i) {
+    windows = uiglean({"windows"}).outJson();
+    if (windows["windows"].size() == 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], "Second Window");
+
+  json world = uiglean({"world"}).outJson();
+  long first = 0, second = 0;
+  for (const auto& w : world["windows"]) {
+    if (w["title"] == "uiglean test") first = w["windowId"].get<long>();
+    if (w["title"] == "Second Window") second = w["windowId"].get<long>();
+    EXPECT_EQ(w["pid"], pid);
+  }
+  ASSERT_NE(first, 0);
+  ASSERT_NE(second, 0);
+
+  EXPECT_EQ(uiglean({"focuswindow", "0"}).out, "{\"ok\":true}");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(activeWindowId(), first);
+  EXPECT_EQ(uiglean({"windows"}).outJson()["windows"][0].value("main", false), true);
+
+  EXPECT_EQ(uiglean({"focuswindow", "second"}).out, "{\"ok\":true}");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(activeWindowId(), second);
+
+  EXPECT_EQ(uiglean({"focuswindow", "Preferences"}).out,
+            "{\"ok\":false,\"error\":\"no window matching \\\"Preferences\\\"\"}");
+}
+
+TEST_F(GtkApp, ActivateARunningApplicationByItsIdAndName) {
+  // Something else in front first: a second application.
+  pid_t other = spawnQuiet({testing_harness::binaryPath("uiglean-gtk-app"), "--title", "Other"});
+  ASSERT_GT(other, 0);
+  for (int i = 0; i < 50 && uiglean({"tree"}).out.find("\"pid\":" + std::to_string(other)) ==
+                                std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // Both have the same desktop-file ID; the earlier one in the system's list (lower pid) wins.
+  EXPECT_EQ(uiglean({"activate", "org.uiglean.TestApp"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"activate", "UIGLEAN-GTK"}).out, "{\"ok\":true}");  // part of the name
+  RunResult unknown = uiglean({"activate", "No Such Application"});
+  EXPECT_EQ(unknown.status, 0);
+  EXPECT_EQ(unknown.out,
+            "{\"ok\":false,\"error\":\"no app matching \\\"No Such Application\\\" is running or "
+            "installed\"}");
+  endProcess(other);
+}
+
+TEST(Launch, ActivateLaunchesFromADesktopFileWithoutAShell) {
+  std::string app = testing_harness::binaryPath("uiglean-gtk-app");
+  std::string marker = testing_harness::tempDir() + "/pwned";
+  std::string log = testing_harness::tempDir() + "/launched.log";
+  // Quoting, escapes, field codes and shell metacharacters: the title must arrive as one
+  // argument, exactly, and nothing else may run.
+  installDesktopFile("org.uiglean.TestApp",
+                     "[Desktop Entry]\nType=Application\nName=Quoting Test\n"
+                     "Exec=\"" + app + "\" --log " + log +
+                         " --title \"a; touch " + marker + " \\\\$(id) \\\\`id\\\\` 100%%\" %U %f\n");
+  installDesktopFile("org.example.Hidden",
+                     "[Desktop Entry]\nType=Application\nName=Hidden Test\nNoDisplay=true\n"
+                     "Exec=" + app + "\n");
+
+  // Not running: launched, and it comes to the front under that desktop-file ID.
+  RunResult r = uiglean({"activate", "org.uiglean.TestApp"});
+  EXPECT_EQ(r.out, "{\"ok\":true}") << r.err;
+  std::string title = "a; touch " + marker + " $(id) `id` 100%";
+  long launched = 0;
+  for (int i = 0; i < 50 && launched == 0; ++i) {
+    launched = pidOfWindow(title);
+    if (launched == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_GT(launched, 0) << uiglean({"world"}).out;
+  EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "a shell ran the Exec line";
+  // It runs in a session of its own, not in ours.
+  if (launched > 0) {
+    EXPECT_NE(::getsid(static_cast<pid_t>(launched)), ::getsid(0));
+    ::kill(static_cast<pid_t>(launched), SIGTERM);
+  }
+
+  // By its Name= too, ignoring case; a NoDisplay entry is not launchable.
+  RunResult hidden = uiglean({"activate", "hidden test"});
+  EXPECT_EQ(hidden.out,
+            "{\"ok\":false,\"error\":\"no app matching \\\"hidden test\\\" is running or "
+            "installed\"}");
+}
+
+TEST_F(GtkApp, WorldSeesTwoMonitorsAMinimizedWindowAndOneOnAnotherDesktop) {
+  ASSERT_EQ(uiglean({"menuclick", "File", "New Window"}).out, "{\"ok\":true}");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Two monitors side by side on the one screen.
+  RunResult left = run({"/usr/bin/xrandr", "--setmonitor", "left", "640/0x1024/0+0+0", "screen"});
+  RunResult right = run({"/usr/bin/xrandr", "--setmonitor", "right", "640/0x1024/0+640+0", "none"});
+  ASSERT_EQ(left.status, 0) << left.err;
+  ASSERT_EQ(right.status, 0) << right.err;
+
+  json world = uiglean({"world"}).outJson();
+  long main = 0, second = 0;
+  for (const auto& w : world["windows"]) {
+    if (w["title"] == "uiglean test") main = w["windowId"].get<long>();
+    if (w["title"] == "Second Window") second = w["windowId"].get<long>();
+  }
+  ASSERT_NE(main, 0) << world.dump();
+  ASSERT_NE(second, 0) << world.dump();
+  ASSERT_EQ(world["displays"].size(), 2U) << world.dump();
+  EXPECT_EQ(world["displays"][0]["frame"], json::array({0, 0, 640, 1024}));
+  EXPECT_EQ(world["displays"][1]["frame"], json::array({640, 0, 640, 1024}));
+
+  run({"/usr/bin/xdotool", "set_num_desktops", "2"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  run({"/usr/bin/xdotool", "windowminimize", std::to_string(main)});
+  run({"/usr/bin/xdotool", "set_desktop_for_window", std::to_string(second), "1"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  world = uiglean({"world"}).outJson();
+  run({"/usr/bin/xrandr", "--delmonitor", "left"});
+  run({"/usr/bin/xrandr", "--delmonitor", "right"});
+  std::string mainState, secondState;
+  for (const auto& w : world["windows"]) {
+    EXPECT_EQ(w["pid"], pid);
+    if (w["title"] == "uiglean test") {
+      mainState = w["state"];
+      EXPECT_EQ(w.value("minimized", false), true);
+    }
+    if (w["title"] == "Second Window") secondState = w["state"];
+  }
+  EXPECT_EQ(mainState, "minimized") << world.dump();
+  EXPECT_EQ(secondState, "minimized-or-other-space") << world.dump();
+}
+
+}  // namespace
+}  // namespace desktop_tests
