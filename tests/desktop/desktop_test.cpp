@@ -105,7 +105,7 @@ TEST_F(GtkApp, PressChangesTheLabelAndSettleStartedBeforeSeesIt) {
   json after = treeOf();
   EXPECT_NE(findIn(after, [](const json& n) { return n.value("value", "") == "Hello pressed 1"; }),
             nullptr);
-  EXPECT_NE(log().find("button Say Hello"), std::string::npos);
+  EXPECT_TRUE(logShows("button Say Hello")) << log();
 }
 
 TEST_F(GtkApp, SettleOnAnIdleApplicationSeesNothing) {
@@ -136,7 +136,7 @@ TEST_F(GtkApp, SetValueWritesEntriesAndTextViews) {
   ASSERT_NE(n, nullptr);
   EXPECT_EQ((*n)["value"], "two\nlines");
   EXPECT_EQ((*n).value("focused", false), true);  // setvalue focuses first
-  EXPECT_NE(log().find("entry Name=Grüße 名前"), std::string::npos) << log();
+  EXPECT_TRUE(logShows("entry Name=Grüße 名前")) << log();
 
   // An empty text clears the field.
   EXPECT_EQ(uiglean({"setvalue", entry, ""}).out, "{\"ok\":true}");
@@ -220,7 +220,7 @@ TEST_F(GtkApp, MenuClickOpensWindowsAndDialogsThatSettleSees) {
   EXPECT_EQ(uiglean({"menuclick", "file", "save as…"}).out,
             "{\"ok\":false,\"error\":\"\\\"save as…\\\" is disabled right now\"}");
   EXPECT_EQ(uiglean({"menuclick", "File", "Open Recent", "todo.txt"}).out, "{\"ok\":true}");
-  EXPECT_NE(log().find("menu todo.txt"), std::string::npos) << log();
+  EXPECT_TRUE(logShows("menu todo.txt")) << log();
 }
 
 // A menu item has a frame only while its menu is open.
