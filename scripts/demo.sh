@@ -65,6 +65,12 @@ run menuclick File "New Window"
 run windows
 run setvalue "$name" "Grüße aus dem Demo"
 run tree
+run activate org.uiglean.TestApp
+run world
+# A screenshot of the window in front, read back as text.
+front=$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')
+import -window "$front" "$work/front.png"
+run ocr "$work/front.png"
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true; app_pid=""
 bash scripts/desktop.sh stop "$work/desktop" >/dev/null
 
