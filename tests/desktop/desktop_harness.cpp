@@ -141,8 +141,9 @@ void DesktopApp::start(const std::string& binary, const std::vector<std::string>
   ASSERT_GT(pid, 0) << "could not start " << binary;
   // Ready when its window is in a snapshot and active (the window manager has given it the
   // focus, so that focus changes inside it show).
+  RunResult r;
   for (int i = 0; i < 100; ++i) {
-    RunResult r = uiglean({"tree"});
+    r = uiglean({"tree"});
     if (r.status == 0 && r.out.find("\"pid\":" + std::to_string(pid)) != std::string::npos &&
         r.out.find(readyText) != std::string::npos &&
         uiglean({"windows"}).out.find("\"main\":true") != std::string::npos) {
@@ -150,7 +151,8 @@ void DesktopApp::start(const std::string& binary, const std::vector<std::string>
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  FAIL() << binary << " did not come up";
+  FAIL() << binary << " did not come up; the last tree: status " << r.status << ", " << r.err
+         << r.out.substr(0, 300);
 }
 
 void DesktopApp::TearDown() {

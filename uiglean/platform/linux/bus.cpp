@@ -136,9 +136,11 @@ struct Peer {
   sd_bus* bus = nullptr;
 };
 
+// Connections live until the process exits; the map is never destroyed, so that nothing that
+// runs at exit finds them gone.
 std::map<std::string, Peer>& peers() {
-  static std::map<std::string, Peer> p;
-  return p;
+  static auto* p = new std::map<std::string, Peer>;
+  return *p;
 }
 
 // Connects to an application's own bus; nullptr when it has none or it cannot be reached (an

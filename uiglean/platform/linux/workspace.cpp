@@ -299,10 +299,15 @@ std::vector<RunningApp> runningApplications() {
       r.bundleIdentifier = bundleIdOf(pid);
     }
   }
+  // Without an X display (a Wayland session) the accessibility windows are all there is.
+  const bool x11 = display() != nullptr;
   std::vector<RunningApp> out;
   for (auto& [pid, app] : byPid) {
     auto it = owners.find(pid);
-    if (it == owners.end()) {
+    if (!x11) {
+      std::string bus = busForPid(pid);
+      app.activationPolicy = !bus.empty() && !windowsOf(bus).empty() ? 0 : 2;
+    } else if (it == owners.end()) {
       app.activationPolicy = 2;  // no window: background
     } else {
       app.activationPolicy = it->second.first ? 0 : 1;  // docks, panels, tooltips: accessory
