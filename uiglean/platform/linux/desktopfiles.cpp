@@ -92,6 +92,18 @@ std::optional<DesktopEntry> parseDesktopEntry(const std::string& text) {
   return e;
 }
 
+std::optional<DesktopEntry> readDesktopFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  char buf[4096];
+  // A desktop file is small; a huge one is not read past its first megabyte.
+  while (in && text.size() < (1U << 20)) {
+    in.read(buf, sizeof buf);
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+  }
+  return parseDesktopEntry(text);
+}
+
 const std::vector<DesktopEntry>& desktopEntries() {
   static std::vector<DesktopEntry> entries;
   static bool read = false;
@@ -115,15 +127,7 @@ const std::vector<DesktopEntry>& desktopEntries() {
         if (c == '/') c = '-';
       }
       if (!ids.insert(rel).second) continue;
-      std::ifstream in(p, std::ios::binary);
-      std::string text;
-      char buf[4096];
-      // A desktop file is small; a huge one is not read past its first megabyte.
-      while (in && text.size() < (1U << 20)) {
-        in.read(buf, sizeof buf);
-        text.append(buf, static_cast<std::size_t>(in.gcount()));
-      }
-      auto entry = parseDesktopEntry(text);
+      auto entry = readDesktopFile(p.string());
       if (!entry) continue;
       entry->id = rel;
       entry->path = p.string();

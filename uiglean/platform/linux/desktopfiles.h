@@ -21,6 +21,10 @@ struct DesktopEntry {
 // The [Desktop Entry] group of a .desktop file's text; nothing when it has none.
 std::optional<DesktopEntry> parseDesktopEntry(const std::string& text);
 
+// The entry of a .desktop file (at most its first megabyte is read); nothing when it cannot be
+// read or has no [Desktop Entry] group.
+std::optional<DesktopEntry> readDesktopFile(const std::string& path);
+
 // Every .desktop file in $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS/applications, read
 // once per run; an ID found in an earlier folder hides the same ID in later ones.
 const std::vector<DesktopEntry>& desktopEntries();

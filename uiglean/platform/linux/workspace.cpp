@@ -339,14 +339,7 @@ bool fileExistsAtPath(const std::string& path) {
 void openApplicationAtURL(const std::string& path, bool) {
   // The path is a .desktop file found by urlForApplicationWithBundleIdentifier (or any other
   // file the caller names): its Exec line is run without a shell.
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  char buf[4096];
-  while (in && text.size() < (1U << 20)) {
-    in.read(buf, sizeof buf);
-    text.append(buf, static_cast<std::size_t>(in.gcount()));
-  }
-  auto entry = parseDesktopEntry(text);
+  auto entry = readDesktopFile(path);
   if (!entry || !entry->isApplication || entry->hidden || entry->exec.empty()) return;
   if (auto argv = execArguments(entry->exec)) launchDetached(*argv);
 }
