@@ -360,6 +360,11 @@ Node& nodeOf(const ObjectRef& ref) {
 
 Node& fetch(const ElementImpl& e, Part part) {
   ObjectRef self{e.bus, e.path};
+  {
+    // Asked already (alone or with its siblings): nothing to send.
+    Node& own = nodeOf(self);
+    if (loadedFlag(own, part)) return own;
+  }
   std::vector<ObjectRef> members;
   if (e.group) {
     // Callers read at most the first PREFETCH_LIMIT children of an object: later siblings are
