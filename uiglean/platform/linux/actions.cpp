@@ -248,10 +248,7 @@ ActionNamesResult axCopyActionNames(const Element& element) {
   auto add = [&](const std::string& n) {
     if (!n.empty() && std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
   };
-  if (e.view == View::appItem) {
-    add("AXPress");
-    add("AXCancel");
-  }
+  if (e.view == View::appItem) add("AXPress");
   if (e.view != View::object || e.path == ROOT_PATH) {
     result.status = axerr::success;
     result.names = names;
@@ -274,7 +271,7 @@ ActionNamesResult axCopyActionNames(const Element& element) {
     add("AXDecrement");
   }
   if (isTopLevel(n)) add("AXRaise");
-  if (macRoleOf(e).role == "AXMenuBarItem") add("AXCancel");
+  if (macRoleOf(e).role == "AXMenuBarItem" && menuIsOpen(e)) add("AXCancel");
   result.status = axerr::success;
   result.names = names;
   return result;

@@ -193,7 +193,7 @@ bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
     case Part::base:
       return true;
     case Part::extents:
-      return hasState(n.states, state::showing) || hasState(n.states, state::visible);
+      return hasState(n.states, state::showing);
     case Part::actions:
       return mayHaveActions(n.role) || isWebToolkit(ref.first);
     case Part::children:

@@ -171,7 +171,6 @@ std::vector<std::string> translate(const ObserverImpl& o, const ObserverImpl::Ra
     } else if ((r == role::dialog || r == role::alert || r == role::fileChooser) &&
                hasState(states, state::modal)) {
       out.emplace_back("AXSheetCreated");
-      out.emplace_back("AXWindowCreated");
     } else {
       out.emplace_back("AXWindowCreated");
     }
