@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -186,6 +187,60 @@ TEST_F(GtkApp, WorldSeesTwoMonitorsAMinimizedWindowAndOneOnAnotherDesktop) {
   }
   EXPECT_EQ(mainState, "minimized") << world.dump();
   EXPECT_EQ(secondState, "minimized-or-other-space") << world.dump();
+}
+
+// The text recognizer on a screenshot of the application's window: the labels the accessibility
+// tree shows are read at the places it gives them.
+TEST_F(GtkApp, OcrOfTheWindowFindsItsLabelsWhereTheTreeSaysTheyAre) {
+  long window = activeWindowId();
+  ASSERT_GT(window, 0);
+  std::string shot = testing_harness::tempDir() + "/window.png";
+  RunResult grab = run({"/usr/bin/import", "-window", std::to_string(window), shot});
+  ASSERT_EQ(grab.status, 0) << grab.err;
+  // The client area's origin on the screen (the screenshot leaves the frame out).
+  RunResult info = run({"/usr/bin/xwininfo", "-id", std::to_string(window)});
+  auto number = [&](const std::string& key) {
+    auto at = info.out.find(key);
+    return at == std::string::npos ? -1.0 : std::strtod(info.out.c_str() + at + key.size(), nullptr);
+  };
+  double originX = number("Absolute upper-left X:"), originY = number("Absolute upper-left Y:");
+  ASSERT_GE(originX, 0) << info.out;
+
+  RunResult ocr = uiglean({"ocr", shot});
+  ASSERT_EQ(ocr.status, 0) << ocr.err;
+  json lines = ocr.outJson()["lines"];
+  json tree = treeOf();
+  auto lower = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t;
+  };
+  struct Expected {
+    const char* role;
+    const char* text;
+    bool isTitle;
+  };
+  for (const Expected& e : {Expected{"AXStaticText", "Status: idle", false},
+                            Expected{"AXButton", "Say Hello", true},
+                            Expected{"AXButton", "Remove Me", true},
+                            Expected{"AXButton", "Open Dialog", true}}) {
+    const json* node = findIn(tree, [&](const json& n) {
+      return n["role"] == e.role && n.value(e.isTitle ? "title" : "value", "") == e.text;
+    });
+    ASSERT_NE(node, nullptr) << e.text;
+    double x = (*node)["frame"][0].get<double>() - originX;
+    double y = (*node)["frame"][1].get<double>() - originY;
+    double w = (*node)["frame"][2].get<double>(), h = (*node)["frame"][3].get<double>();
+    bool found = false;
+    for (const auto& line : lines) {
+      if (lower(line["text"]).find(lower(e.text)) == std::string::npos) continue;
+      const auto& b = line["box"];
+      double bx = b[0].get<double>(), by = b[1].get<double>();
+      double bw = b[2].get<double>(), bh = b[3].get<double>();
+      // The line (which may hold neighbouring labels too) crosses the element's rectangle.
+      if (bx < x + w && x < bx + bw && by < y + h && y < by + bh) found = true;
+    }
+    EXPECT_TRUE(found) << e.text << " at " << x << "," << y << " not in " << lines.dump();
+  }
 }
 
 }  // namespace
