@@ -7,6 +7,7 @@
 #include "uiglean/ax/platform.h"
 #include "uiglean/platform/linux/elements.h"
 #include "uiglean/platform/linux/keyboard.h"
+#include "uiglean/platform/linux/strings.h"
 #include "uiglean/platform/linux/windowserver.h"
 #include "uiglean/platform/linux/workspace.h"
 
@@ -16,14 +17,9 @@ using namespace lx;
 
 namespace {
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The macOS action an action of the toolkit stands for, or "" when none.
 std::string macAction(const std::string& name, std::uint32_t role) {
-  std::string n = lower(name);
+  std::string n = asciiLower(name);
   if (n == "activate" && isTextRole(role)) return "AXConfirm";
   static const char* const press[] = {"click", "press", "activate", "toggle", "jump", "check",
                                       "uncheck", "select", "open", "expand", "collapse", "switch"};

@@ -1,5 +1,7 @@
 #include "uiglean/platform/linux/desktopfiles.h"
 
+#include "uiglean/platform/linux/strings.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,17 +19,6 @@
 namespace uiglean::lx {
 
 namespace {
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string trim(const std::string& s) {
   std::size_t b = s.find_first_not_of(" \t\r");
@@ -147,8 +138,8 @@ std::optional<std::string> desktopIdForClass(const std::string& instance,
     }
   }
   for (const auto& e : entries) {
-    if ((!klass.empty() && equalsIgnoringCase(e.id, klass)) ||
-        (!instance.empty() && equalsIgnoringCase(e.id, instance))) {
+    if ((!klass.empty() && equalsIgnoringAsciiCase(e.id, klass)) ||
+        (!instance.empty() && equalsIgnoringAsciiCase(e.id, instance))) {
       return e.id;
     }
   }
@@ -273,8 +264,8 @@ const DesktopEntry* launchableEntry(const std::string& query) {
   }
   for (const auto& e : entries) {
     if (!launchable(e)) continue;
-    if ((!e.name.empty() && equalsIgnoringCase(e.name, query)) ||
-        equalsIgnoringCase(programName(e.exec), query)) {
+    if ((!e.name.empty() && equalsIgnoringAsciiCase(e.name, query)) ||
+        equalsIgnoringAsciiCase(programName(e.exec), query)) {
       return &e;
     }
   }

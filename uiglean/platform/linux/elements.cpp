@@ -529,25 +529,6 @@ ElementList windowsOf(const std::string& bus) {
   return windows;
 }
 
-std::size_t byteOffset(const std::string& text, std::int64_t chars) {
-  std::size_t i = 0;
-  std::int64_t seen = 0;
-  while (i < text.size() && seen < chars) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    i += c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
-    ++seen;
-  }
-  return i < text.size() ? i : text.size();
-}
-
-std::int64_t charLength(const std::string& text) {
-  std::int64_t n = 0;
-  for (char c : text) {
-    if ((static_cast<unsigned char>(c) & 0xc0) != 0x80) ++n;
-  }
-  return n;
-}
-
 }  // namespace uiglean::lx
 
 namespace uiglean::lx {

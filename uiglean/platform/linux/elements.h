@@ -23,6 +23,7 @@
 #include "uiglean/ax/platform.h"
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/roles.h"
+#include "uiglean/platform/linux/strings.h"
 
 namespace uiglean::lx {
 
@@ -127,9 +128,6 @@ MacRole macRoleOf(const ElementImpl& e);
 // the active one among them.
 ElementList windowsOf(const std::string& bus);
 
-// Text offsets are characters (Unicode scalars); these convert to and from bytes of UTF-8.
-std::size_t byteOffset(const std::string& text, std::int64_t chars);
-std::int64_t charLength(const std::string& text);
 
 }  // namespace uiglean::lx
 

@@ -1,16 +1,13 @@
 #include "uiglean/platform/linux/keybinding.h"
 
+#include "uiglean/platform/linux/strings.h"
+
 #include <cctype>
 #include <vector>
 
 namespace uiglean::lx {
 
 namespace {
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Named keys with a macOS virtual key code.
 struct NamedKey {
@@ -47,7 +44,7 @@ constexpr CharKey CHAR_KEYS[] = {
 // Fills the key part of `out` from a key name; false when the name is empty.
 bool setKey(const std::string& key, MenuShortcut& out) {
   if (key.empty()) return false;
-  std::string low = lower(key);
+  std::string low = asciiLower(key);
   for (const auto& k : NAMED_KEYS) {
     if (low == k.name) {
       out.virtualKey = k.code;
@@ -62,7 +59,7 @@ bool setKey(const std::string& key, MenuShortcut& out) {
   }
   // One character (possibly a multi-byte one): as the menu shows it, upper case.
   unsigned char first = static_cast<unsigned char>(key[0]);
-  std::size_t len = first < 0x80 ? 1 : first >= 0xf0 ? 4 : first >= 0xe0 ? 3 : 2;
+  std::size_t len = utf8Length(first);
   if (key.size() == len) {
     std::string ch = key;
     if (len == 1) ch[0] = static_cast<char>(std::toupper(first));
@@ -75,7 +72,7 @@ bool setKey(const std::string& key, MenuShortcut& out) {
 }
 
 std::int64_t modifierBit(const std::string& name, bool& isCommand) {
-  std::string low = lower(name);
+  std::string low = asciiLower(name);
   isCommand = false;
   if (low == "primary" || low == "control" || low == "ctrl" || low == "ctl") return MOD_CONTROL;
   if (low == "alt" || low == "mod1" || low == "option") return MOD_OPTION;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "uiglean/platform/linux/strings.h"
 #include "uiglean/platform/linux/windowserver.h"
 
 namespace uiglean::lx {
@@ -89,21 +90,6 @@ void tap(xcb_keycode_t code, std::optional<xcb_keycode_t> control, std::optional
 void bind(const Keymap& k, xcb_keycode_t code, xcb_keysym_t keysym) {
   std::vector<xcb_keysym_t> syms(k.perCode, keysym);
   xcb_change_keyboard_mapping(display(), 1, code, k.perCode, syms.data());
-}
-
-std::vector<std::uint32_t> scalars(const std::string& s) {
-  std::vector<std::uint32_t> out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
-    if (i + len > s.size()) len = 1;
-    std::uint32_t v = len == 1 ? c : (c & (0xffU >> (len + 1)));
-    for (std::size_t j = 1; j < len; ++j) v = (v << 6) | (static_cast<unsigned char>(s[i + j]) & 0x3fU);
-    out.push_back(len == 1 && c >= 0x80 ? 0xfffd : v);
-    i += len;
-  }
-  return out;
 }
 
 }  // namespace

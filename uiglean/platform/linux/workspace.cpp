@@ -13,6 +13,7 @@
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/desktopfiles.h"
 #include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/strings.h"
 #include "uiglean/platform/linux/windowserver.h"
 
 namespace uiglean::lx {
@@ -167,8 +168,7 @@ std::string applicationName(const std::string& bus) {
 bool answersGetAll(const std::string& bus) {
   const AccessibleApp* app = appForBus(bus);
   if (app == nullptr) return false;
-  std::string t = app->toolkit;
-  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string t = asciiLower(app->toolkit);
   return t == "gtk" || t == "chromium" || t == "gecko";
 }
 
