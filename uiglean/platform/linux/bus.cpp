@@ -347,4 +347,49 @@ bool readObjectRefs(sd_bus_message* m, std::vector<std::pair<std::string, std::s
 
 bool skipValue(sd_bus_message* m) { return sd_bus_message_skip(m, nullptr) >= 0; }
 
+namespace {
+
+// Enters the variant when it holds `contents` and reads it with `read`; otherwise skips it.
+template <class Read>
+bool readVariant(sd_bus_message* m, const char* contents, Read read) {
+  if (sd_bus_message_enter_container(m, 'v', contents) > 0) {
+    bool ok = read();
+    sd_bus_message_exit_container(m);
+    return ok;
+  }
+  skipValue(m);
+  return false;
+}
+
+}  // namespace
+
+bool variantString(sd_bus_message* m, std::string& out) {
+  return readVariant(m, "s", [&] { return readString(m, out); });
+}
+
+bool variantInt(sd_bus_message* m, std::int32_t& out) {
+  return readVariant(m, "i", [&] { return sd_bus_message_read(m, "i", &out) > 0; });
+}
+
+bool variantDouble(sd_bus_message* m, double& out) {
+  return readVariant(m, "d", [&] { return sd_bus_message_read(m, "d", &out) > 0; });
+}
+
+bool variantObjectRef(sd_bus_message* m, std::string& bus, std::string& path) {
+  return readVariant(m, "(so)", [&] { return readObjectRef(m, bus, path); });
+}
+
+void getProperty(Batch& batch, const std::string& dest, const std::string& path,
+                 const char* interface, const char* property,
+                 std::function<void(sd_bus_message*)> read, std::uint64_t timeoutUsec) {
+  batch.call(dest, path, IFACE_PROPERTIES, "Get",
+             [interface, property](sd_bus_message* m) {
+               return sd_bus_message_append(m, "ss", interface, property);
+             },
+             [read = std::move(read)](const Reply& r) {
+               if (r.end == CallEnd::ok) read(r.message);
+             },
+             timeoutUsec);
+}
+
 }  // namespace uiglean::lx

@@ -101,6 +101,18 @@ bool readObjectRefs(sd_bus_message* m, std::vector<std::pair<std::string, std::s
 // Skips one complete value of whatever type comes next.
 bool skipValue(sd_bus_message* m);
 
+// Reads the variant that comes next when it holds that type; otherwise skips it and says false.
+bool variantString(sd_bus_message* m, std::string& out);
+bool variantInt(sd_bus_message* m, std::int32_t& out);
+bool variantDouble(sd_bus_message* m, double& out);
+bool variantObjectRef(sd_bus_message* m, std::string& bus, std::string& path);
+
+// Queues Properties.Get of one property; `read` gets the reply positioned at its variant, and
+// only when the call succeeded.
+void getProperty(Batch& batch, const std::string& dest, const std::string& path,
+                 const char* interface, const char* property,
+                 std::function<void(sd_bus_message*)> read, std::uint64_t timeoutUsec = 0);
+
 // The accessibility bus's own daemon, and the well-known names and paths of the protocol.
 inline constexpr const char* DBUS_NAME = "org.freedesktop.DBus";
 inline constexpr const char* DBUS_PATH = "/org/freedesktop/DBus";

@@ -19,48 +19,6 @@ std::unordered_map<std::string, Node>& nodes() {
 
 std::string keyOf(const ObjectRef& ref) { return ref.first + '\n' + ref.second; }
 
-// Reads the variant that comes next as a string, integer or object reference; false (and the
-// value skipped) when it holds something else.
-bool variantString(sd_bus_message* m, std::string& out) {
-  if (sd_bus_message_enter_container(m, 'v', "s") > 0) {
-    bool ok = readString(m, out);
-    sd_bus_message_exit_container(m);
-    return ok;
-  }
-  skipValue(m);
-  return false;
-}
-
-bool variantInt(sd_bus_message* m, std::int32_t& out) {
-  if (sd_bus_message_enter_container(m, 'v', "i") > 0) {
-    bool ok = sd_bus_message_read(m, "i", &out) > 0;
-    sd_bus_message_exit_container(m);
-    return ok;
-  }
-  skipValue(m);
-  return false;
-}
-
-bool variantDouble(sd_bus_message* m, double& out) {
-  if (sd_bus_message_enter_container(m, 'v', "d") > 0) {
-    bool ok = sd_bus_message_read(m, "d", &out) > 0;
-    sd_bus_message_exit_container(m);
-    return ok;
-  }
-  skipValue(m);
-  return false;
-}
-
-bool variantObjectRef(sd_bus_message* m, ObjectRef& out) {
-  if (sd_bus_message_enter_container(m, 'v', "(so)") > 0) {
-    bool ok = readObjectRef(m, out.first, out.second);
-    sd_bus_message_exit_container(m);
-    return ok;
-  }
-  skipValue(m);
-  return false;
-}
-
 bool readAttributes(sd_bus_message* m, std::map<std::string, std::string>& out) {
   if (sd_bus_message_enter_container(m, 'a', "{ss}") <= 0) return false;
   const char* k = nullptr;
@@ -132,7 +90,7 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
                  } else if (name == "HelpText") {
                    variantString(r.message, np->helpText);
                  } else if (name == "Parent") {
-                   variantObjectRef(r.message, np->parent);
+                   variantObjectRef(r.message, np->parent.first, np->parent.second);
                  } else if (name == "Attributes") {
                    if (variantAttributes(r.message, np->attributes)) np->attributesLoaded = true;
                  } else {
@@ -171,18 +129,14 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
 void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n) {
   Node* np = &n;
   auto get = [&](const char* prop, std::function<void(sd_bus_message*)> read) {
-    batch.call(ref.first, ref.second, IFACE_PROPERTIES, "Get",
-               [prop](sd_bus_message* m) {
-                 return sd_bus_message_append(m, "ss", IFACE_ACCESSIBLE, prop);
-               },
-               [read](const Reply& r) {
-                 if (r.end == CallEnd::ok) read(r.message);
-               });
+    getProperty(batch, ref.first, ref.second, IFACE_ACCESSIBLE, prop, std::move(read));
   };
   get("Name", [np](sd_bus_message* m) { variantString(m, np->name); });
   get("Description", [np](sd_bus_message* m) { variantString(m, np->description); });
   get("ChildCount", [np](sd_bus_message* m) { variantInt(m, np->childCount); });
-  get("Parent", [np](sd_bus_message* m) { variantObjectRef(m, np->parent); });
+  get("Parent", [np](sd_bus_message* m) {
+    variantObjectRef(m, np->parent.first, np->parent.second);
+  });
   get("AccessibleId", [np](sd_bus_message* m) { variantString(m, np->accessibleId); });
 }
 
@@ -278,13 +232,8 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
       });
       break;
     case Part::text:
-      batch.call(bus, path, IFACE_PROPERTIES, "Get",
-                 [](sd_bus_message* m) {
-                   return sd_bus_message_append(m, "ss", IFACE_TEXT, "CaretOffset");
-                 },
-                 [np](const Reply& r) {
-                   if (r.end == CallEnd::ok) variantInt(r.message, np->caret);
-                 });
+      getProperty(batch, bus, path, IFACE_TEXT, "CaretOffset",
+                  [np](sd_bus_message* m) { variantInt(m, np->caret); });
       batch.call(bus, path, IFACE_TEXT, "GetText",
                  [](sd_bus_message* m) { return sd_bus_message_append(m, "ii", 0, -1); },
                  [np](const Reply& r) {

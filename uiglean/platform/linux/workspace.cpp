@@ -56,42 +56,12 @@ void listApps() {
                },
                LOOKUP_TIMEOUT_USEC);
     // One property at a time: Qt 5 applications crash on GetAll.
-    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
-               [](sd_bus_message* m) {
-                 return sd_bus_message_append(m, "ss", IFACE_ACCESSIBLE, "Name");
-               },
-               [app](const Reply& r) {
-                 if (r.end == CallEnd::ok &&
-                     sd_bus_message_enter_container(r.message, 'v', "s") > 0) {
-                   readString(r.message, app->name);
-                   sd_bus_message_exit_container(r.message);
-                 }
-               },
-               LOOKUP_TIMEOUT_USEC);
-    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
-               [](sd_bus_message* m) {
-                 return sd_bus_message_append(m, "ss", IFACE_ACCESSIBLE, "ChildCount");
-               },
-               [app](const Reply& r) {
-                 if (r.end == CallEnd::ok &&
-                     sd_bus_message_enter_container(r.message, 'v', "i") > 0) {
-                   sd_bus_message_read(r.message, "i", &app->childCount);
-                   sd_bus_message_exit_container(r.message);
-                 }
-               },
-               LOOKUP_TIMEOUT_USEC);
-    batch.call(app->bus, ROOT_PATH, IFACE_PROPERTIES, "Get",
-               [](sd_bus_message* m) {
-                 return sd_bus_message_append(m, "ss", IFACE_APPLICATION, "ToolkitName");
-               },
-               [app](const Reply& r) {
-                 if (r.end != CallEnd::ok) return;
-                 if (sd_bus_message_enter_container(r.message, 'v', "s") > 0) {
-                   readString(r.message, app->toolkit);
-                   sd_bus_message_exit_container(r.message);
-                 }
-               },
-               LOOKUP_TIMEOUT_USEC);
+    getProperty(batch, app->bus, ROOT_PATH, IFACE_ACCESSIBLE, "Name",
+                [app](sd_bus_message* m) { variantString(m, app->name); }, LOOKUP_TIMEOUT_USEC);
+    getProperty(batch, app->bus, ROOT_PATH, IFACE_ACCESSIBLE, "ChildCount",
+                [app](sd_bus_message* m) { variantInt(m, app->childCount); }, LOOKUP_TIMEOUT_USEC);
+    getProperty(batch, app->bus, ROOT_PATH, IFACE_APPLICATION, "ToolkitName",
+                [app](sd_bus_message* m) { variantString(m, app->toolkit); }, LOOKUP_TIMEOUT_USEC);
   }
   batch.run();
   listed = true;
