@@ -8,6 +8,14 @@
 #   scripts/desktop.sh stop STATE_DIR    end what start started and remove what it created
 #   scripts/desktop.sh run -- CMD ARGS   start a desktop in a temporary folder, run CMD with its
 #                                        environment, stop the desktop, exit with CMD's status
+#   scripts/desktop.sh wayland-start STATE_DIR
+#                                        on a started desktop, start a Wayland compositor (weston,
+#                                        drawing into the desktop's X server, which gives it a seat:
+#                                        its newest window is the active one) and write
+#                                        STATE_DIR/wayland-env, the variables that put a program
+#                                        on it; a program on it must also go without DISPLAY
+#   scripts/desktop.sh wayland-stop STATE_DIR
+#                                        end the compositor (stop ends it too)
 #
 # Each process is started with setsid, so it leads a process group of its own; its pid (which is
 # also the group id) goes to STATE_DIR/pids/NAME. stop ends each group with kill -- -PGID, which
@@ -28,7 +36,7 @@ BUS_LAUNCHER=${AT_SPI_BUS_LAUNCHER:-/usr/libexec/at-spi-bus-launcher}
 SELF=$(readlink -f "$0")
 
 usage() {
-    echo "usage: $0 start STATE_DIR | stop STATE_DIR | run -- CMD [ARGS...]" >&2
+    echo "usage: $0 start STATE_DIR | stop STATE_DIR | wayland-start STATE_DIR | wayland-stop STATE_DIR | run -- CMD [ARGS...]" >&2
     exit 2
 }
 
@@ -108,9 +116,12 @@ fail_start() {
             tail -n 15 "$log" >&2
         fi
     done
-    stop_desktop
+    "$FAIL_UNDO"
     exit 1
 }
+
+# What a failed start undoes: the whole desktop, or only the compositor.
+FAIL_UNDO=stop_desktop
 
 alive() {
     kill -0 "$(cat "$state/pids/$1")" 2>/dev/null
@@ -167,7 +178,7 @@ end_group() {
 stop_desktop() {
     [[ -d "$state" ]] || return 0
     local name
-    for name in openbox a11y session-bus xvfb; do
+    for name in weston openbox a11y session-bus xvfb; do
         end_group "$name"
     done
     if [[ -f "$state/display" ]]; then
@@ -189,7 +200,7 @@ stop_desktop() {
     fi
     local name
     for name in pids logs home run tmp openbox env env.new display Xauthority session-bus.address \
-        runtime-link; do
+        runtime-link wayland-env; do
         rm -rf "${state:?}/$name"
     done
 }
@@ -371,6 +382,33 @@ openbox_ready() {
     desk_env xprop -id "$win" -notype _NET_WM_NAME | grep -qi openbox
 }
 
+WAYLAND_SOCKET_NAME=wayland-uiglean
+
+start_wayland() {
+    [[ -f "$state/env" ]] || die "no desktop runs in $state"
+    command -v weston >/dev/null || die "weston is missing; install the Debian package weston"
+    mapfile -t ENV_LINES <"$state/env"
+    FAIL_UNDO=stop_wayland
+    stop_wayland
+    local runtime
+    runtime=$(grep '^XDG_RUNTIME_DIR=' "$state/env" | cut -d= -f2-)
+    # The X11 backend rather than the headless one: only it gives the compositor a seat, and
+    # without a seat no window is ever activated.
+    spawn weston weston --backend=x11-backend.so --use-pixman --no-config --idle-time=0 \
+        --socket="$WAYLAND_SOCKET_NAME" --width=1280 --height=1024
+    wait_until "weston's socket" test -S "$runtime/$WAYLAND_SOCKET_NAME"
+    wait_until "weston's shell" grep -q "launching '.*weston-desktop-shell'" "$state/logs/weston.log"
+    require_alive weston
+    printf "%s\n" "WAYLAND_DISPLAY=$WAYLAND_SOCKET_NAME" "XDG_SESSION_TYPE=wayland" \
+        "GDK_BACKEND=wayland" "QT_QPA_PLATFORM=wayland" >"$state/wayland-env.new"
+    mv "$state/wayland-env.new" "$state/wayland-env"
+}
+
+stop_wayland() {
+    end_group weston
+    rm -f "$state/wayland-env"
+}
+
 action=${1:-}
 case "$action" in
 start)
@@ -384,6 +422,17 @@ stop)
     state=$2
     if [[ -d "$state" ]]; then state=$(cd "$state" && pwd); fi
     stop_desktop
+    ;;
+wayland-start)
+    [[ $# -eq 2 && -n "$2" ]] || usage
+    state=$(cd "$2" && pwd)
+    start_wayland
+    ;;
+wayland-stop)
+    [[ $# -eq 2 && -n "$2" ]] || usage
+    [[ -d "$2" ]] || exit 0
+    state=$(cd "$2" && pwd)
+    stop_wayland
     ;;
 run)
     shift

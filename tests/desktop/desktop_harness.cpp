@@ -59,6 +59,16 @@ RunResult uiglean(const std::vector<std::string>& args) {
   return testing_harness::runProgram(testing_harness::binaryPath("uiglean"), args, {});
 }
 
+std::size_t openMenuItems(const json& tree) {
+  std::size_t n = 0;
+  std::function<void(const json&)> walk = [&](const json& node) {
+    if (node["role"] == "AXMenuItem" && node["frame"] != json::array({0, 0, 0, 0})) ++n;
+    for (const auto& c : node["children"]) walk(c);
+  };
+  for (const auto& w : tree["windows"]) walk(w);
+  return n;
+}
+
 json treeOf() {
   RunResult r = uiglean({"tree"});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -39,6 +39,9 @@ const json* findIn(const json& tree, const std::function<bool(const json&)>& mat
 std::function<bool(const json&)> titled(const std::string& role, const std::string& title);
 std::string refOf(const json& tree, const std::function<bool(const json&)>& match);
 std::size_t countNodes(const json& node);
+// The menu items of a snapshot that are on screen (a menu item has a frame only while its menu
+// is open).
+std::size_t openMenuItems(const json& tree);
 
 // Starts a program with its output on /dev/null; its pid (0 when it could not start). With
 // `ownGroup`, it leads a process group of its own.

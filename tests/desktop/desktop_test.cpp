@@ -223,17 +223,6 @@ TEST_F(GtkApp, MenuClickOpensWindowsAndDialogsThatSettleSees) {
   EXPECT_TRUE(logShows("menu todo.txt")) << log();
 }
 
-// A menu item has a frame only while its menu is open.
-std::size_t openMenuItems(const json& tree) {
-  std::size_t n = 0;
-  std::function<void(const json&)> walk = [&](const json& node) {
-    if (node["role"] == "AXMenuItem" && node["frame"] != json::array({0, 0, 0, 0})) ++n;
-    for (const auto& c : node["children"]) walk(c);
-  };
-  for (const auto& w : tree["windows"]) walk(w);
-  return n;
-}
-
 TEST_F(GtkApp, AFailedMenuClickClosesTheMenuItOpened) {
   json tree = treeOf();
   std::string file = refOf(tree, titled("AXMenuBarItem", "File"));

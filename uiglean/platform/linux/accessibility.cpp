@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/elements.h"
 #include "uiglean/platform/linux/windowserver.h"
@@ -52,6 +53,11 @@ WindowNumberResult axGetWindowNumber(const Element& window) {
   const AccessibleApp* app = appForBus(e.bus);
   if (app == nullptr || app->pid <= 0) {
     result.status = axerr::cannotComplete;
+    return result;
+  }
+  if (!ownsServerWindow(app->pid)) {
+    result.status = axerr::success;
+    result.windowNumber = standInNumber(app->pid, e.path);
     return result;
   }
   auto xid = windowFor(app->pid, n.name, n.x, n.y, n.width, n.height, n.hasExtents);

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/elements.h"
 #include "uiglean/platform/linux/keyboard.h"
 #include "uiglean/platform/linux/strings.h"
@@ -112,11 +113,13 @@ std::int32_t stepValue(const ElementImpl& e, int direction) {
   return setCurrentValue(e, target);
 }
 
-// Raises the X11 window that shows this top-level object.
+// Raises the X11 window that shows this top-level object; a window the window server does not
+// show is brought to the front by the toolkit, if it will.
 std::int32_t raiseWindow(const ElementImpl& e) {
   Node& n = fetch(e, Part::extents);
   const AccessibleApp* app = appForBus(e.bus);
   if (app == nullptr || app->pid == 0) return axerr::cannotComplete;
+  if (!ownsServerWindow(app->pid)) return focusStandIn(e);
   auto window = windowFor(app->pid, n.name, n.x, n.y, n.width, n.height, n.hasExtents);
   if (!window) return axerr::failure;
   return activateWindow(*window) ? axerr::success : axerr::failure;
@@ -315,8 +318,19 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
     status = raiseWindow(e);
   } else if (action == "AXCancel") {
     if (macRoleOf(e).role != "AXMenuBarItem") return axerr::actionUnsupported;
-    // Toolkits offer no accessible way to close a menu: Escape closes one level at a time.
     status = axerr::success;
+    const AccessibleApp* app = appForBus(e.bus);
+    if (app != nullptr && app->pid > 0 && !ownsServerWindow(app->pid)) {
+      // Keys typed into an X server would not reach it (a Wayland application): the menu bar's
+      // selection is cleared instead, which closes whichever of its menus is open (GTK).
+      const ObjectRef bar = fetch(e, Part::base).parent;
+      ElementImpl barImpl{bar.first, bar.second, View::object, Context::menuBar, nullptr};
+      boolCall(barImpl, IFACE_SELECTION, "ClearSelection", nullptr, true);
+      sleepMs(60);
+      forgetAnswers();
+      return menuIsOpen(e) ? axerr::cannotComplete : axerr::success;
+    }
+    // Escape closes one level at a time, in every toolkit.
     for (int i = 0; i < 5 && menuIsOpen(e); ++i) {
       if (!pressKey(KEY_ESCAPE)) {
         status = axerr::cannotComplete;

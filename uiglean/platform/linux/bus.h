@@ -126,6 +126,7 @@ inline constexpr const char* IFACE_ACTION = "org.a11y.atspi.Action";
 inline constexpr const char* IFACE_TEXT = "org.a11y.atspi.Text";
 inline constexpr const char* IFACE_EDITABLE = "org.a11y.atspi.EditableText";
 inline constexpr const char* IFACE_VALUE = "org.a11y.atspi.Value";
+inline constexpr const char* IFACE_SELECTION = "org.a11y.atspi.Selection";
 inline constexpr const char* IFACE_APPLICATION = "org.a11y.atspi.Application";
 inline constexpr const char* IFACE_REGISTRY = "org.a11y.atspi.Registry";
 inline constexpr const char* IFACE_PROPERTIES = "org.freedesktop.DBus.Properties";

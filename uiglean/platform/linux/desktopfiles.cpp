@@ -146,6 +146,27 @@ std::optional<std::string> desktopIdForClass(const std::string& instance,
   return std::nullopt;
 }
 
+std::optional<std::string> desktopIdForProgram(const std::string& processName,
+                                               const std::string& exe) {
+  if (!processName.empty()) {
+    if (auto id = desktopIdForClass(processName, processName)) return id;
+  }
+  std::string file = exe.substr(exe.rfind('/') + 1);
+  if (file.empty()) return std::nullopt;
+  // Entries shown in menus first: a NoDisplay entry running the same program is usually a
+  // helper's (a URL handler, a settings page).
+  for (bool shown : {true, false}) {
+    for (const auto& e : desktopEntries()) {
+      if (e.hidden || !e.isApplication || e.noDisplay == shown) continue;
+      auto argv = execArguments(e.exec);
+      if (argv && !argv->empty() && (*argv)[0].substr((*argv)[0].rfind('/') + 1) == file) {
+        return e.id;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 namespace {
 
 // The general escapes of a desktop entry string value.

@@ -33,6 +33,13 @@ const std::vector<DesktopEntry>& desktopEntries();
 // StartupWMClass equals the class or instance, else whose ID does (ignoring ASCII case).
 std::optional<std::string> desktopIdForClass(const std::string& instance, const std::string& klass);
 
+// The desktop-file ID of a program without windows to tell (a Wayland application): the entry
+// whose StartupWMClass or ID equals the process name, else the first whose Exec line runs a
+// program of that file name (the executable `exe`, without its folder), entries shown in menus
+// before NoDisplay ones; Hidden entries are deleted ones and never match.
+std::optional<std::string> desktopIdForProgram(const std::string& processName,
+                                               const std::string& exe);
+
 // The installed, launchable application a query names: the entry whose desktop-file ID equals it,
 // else whose Name= or program name (the Exec line's first word without its folder) equals it
 // ignoring case. Hidden and NoDisplay entries and entries of other types are not launchable.

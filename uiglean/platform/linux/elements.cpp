@@ -298,6 +298,8 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
 
 void forgetAnswers() { ++currentEpoch; }
 
+std::uint64_t answersEpoch() { return currentEpoch; }
+
 Node& nodeOf(const ObjectRef& ref) {
   Node& n = nodes()[keyOf(ref)];
   if (n.epoch != currentEpoch) {

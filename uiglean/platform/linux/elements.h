@@ -101,6 +101,8 @@ struct Node {
 
 // Everything fetched so far is forgotten (answers older than an action or a wait).
 void forgetAnswers();
+// The current epoch: what was learnt in it is still good (for caches of other kinds).
+std::uint64_t answersEpoch();
 
 // The node of an object in the current epoch (empty when nothing was fetched yet).
 Node& nodeOf(const ObjectRef& ref);

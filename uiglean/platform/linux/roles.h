@@ -40,6 +40,7 @@ inline constexpr std::uint32_t tearoffMenuItem = 59;
 inline constexpr std::uint32_t terminal = 60;
 inline constexpr std::uint32_t text = 61;
 inline constexpr std::uint32_t toggleButton = 62;
+inline constexpr std::uint32_t toolTip = 64;
 inline constexpr std::uint32_t tree = 65;
 inline constexpr std::uint32_t treeTable = 66;
 inline constexpr std::uint32_t window = 69;

@@ -1,6 +1,7 @@
 #include "uiglean/platform/linux/windowserver.h"
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/a11ywindows.h"
 
 #include <xcb/randr.h>
 
@@ -21,7 +22,7 @@ struct Display {
   xcb_window_t root = 0;
 };
 
-Display& state() {
+Display& server() {
   static Display d;
   return d;
 }
@@ -46,7 +47,7 @@ Reply<xcb_get_property_reply_t> getProperty(xcb_window_t window, const char* nam
 }  // namespace
 
 xcb_connection_t* display() {
-  Display& d = state();
+  Display& d = server();
   if (d.tried) return d.conn;
   d.tried = true;
   const char* name = std::getenv("DISPLAY");
@@ -70,7 +71,7 @@ xcb_connection_t* display() {
 
 xcb_window_t rootWindow() {
   display();
-  return state().root;
+  return server().root;
 }
 
 xcb_atom_t atom(const char* name) {
@@ -425,6 +426,25 @@ PlistValue windowListCopyWindowInfo(std::uint32_t, std::uint32_t) {
     d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
     d.emplace_back("kCGWindowLayer", plist(static_cast<std::int64_t>(w.layer)));
     d.emplace_back("kCGWindowAlpha", plist(w.alpha));
+    d.emplace_back("kCGWindowIsOnscreen", plist(w.onscreen));
+    list.push_back(plist(std::move(d)));
+  }
+  // Then the windows of applications the X server does not show (all of them in a Wayland
+  // session), as their toolkits describe them.
+  for (const auto& w : standInWindows()) {
+    PlistDict d;
+    d.emplace_back("kCGWindowNumber", plist(static_cast<std::int64_t>(w.number)));
+    d.emplace_back("kCGWindowOwnerPID", plist(static_cast<std::int64_t>(w.pid)));
+    if (!w.owner.empty()) d.emplace_back("kCGWindowOwnerName", plist(w.owner));
+    d.emplace_back("kCGWindowName", plist(w.title));
+    PlistDict bounds;
+    bounds.emplace_back("X", plist(static_cast<double>(w.x)));
+    bounds.emplace_back("Y", plist(static_cast<double>(w.y)));
+    bounds.emplace_back("Width", plist(static_cast<double>(w.width)));
+    bounds.emplace_back("Height", plist(static_cast<double>(w.height)));
+    d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
+    d.emplace_back("kCGWindowLayer", plist(w.layer));
+    d.emplace_back("kCGWindowAlpha", plist(1.0));
     d.emplace_back("kCGWindowIsOnscreen", plist(w.onscreen));
     list.push_back(plist(std::move(d)));
   }

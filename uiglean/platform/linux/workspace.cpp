@@ -1,6 +1,7 @@
 #include "uiglean/platform/linux/workspace.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/desktopfiles.h"
 #include "uiglean/platform/linux/elements.h"
@@ -83,7 +85,12 @@ std::optional<std::string> bundleIdOf(std::int32_t pid) {
       if (auto id = desktopIdForClass(cls->first, cls->second)) return id;
     }
   }
-  return std::nullopt;
+  if (!own.empty()) return std::nullopt;
+  // No X11 window (a Wayland application): its process and program name.
+  char exe[4096];
+  ssize_t n = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe - 1);
+  return desktopIdForProgram(processName(pid), n > 0 ? std::string(exe, static_cast<std::size_t>(n))
+                                                     : std::string());
 }
 
 RunningApp runningAppFor(const AccessibleApp& app) {
@@ -93,6 +100,16 @@ RunningApp runningAppFor(const AccessibleApp& app) {
   if (!name.empty()) r.localizedName = name;
   r.bundleIdentifier = bundleIdOf(app.pid);
   return r;
+}
+
+// Whether an accessible window of the process shows (for applications without X11 windows).
+bool showsStandIn(std::int32_t pid) {
+  std::string bus = busForPid(pid);
+  if (bus.empty()) return false;
+  for (const auto& w : windowsOf(bus)) {
+    if (hasState(fetch(*w.impl, Part::base).states, state::showing)) return true;
+  }
+  return false;
 }
 
 bool hasActiveWindow(const std::string& bus) {
@@ -269,20 +286,17 @@ std::vector<RunningApp> runningApplications() {
       r.bundleIdentifier = bundleIdOf(pid);
     }
   }
-  // Without an X display (a Wayland session) the accessibility windows are all there is.
-  const bool x11 = display() != nullptr;
   std::vector<RunningApp> out;
   for (auto& [pid, app] : byPid) {
     auto it = owners.find(pid);
-    if (!x11) {
-      std::string bus = busForPid(pid);
-      app.activationPolicy = !bus.empty() && !windowsOf(bus).empty() ? 0 : 2;
-    } else if (it == owners.end()) {
-      app.activationPolicy = 2;  // no window: background
-    } else {
+    if (it != owners.end()) {
       app.activationPolicy = it->second.first ? 0 : 1;  // docks, panels, tooltips: accessory
+    } else {
+      // No X11 window (a Wayland application, or none at all): regular while an accessible
+      // window of it shows.
+      app.activationPolicy = showsStandIn(pid) ? 0 : 2;
     }
-    app.hidden = false;  // X11 has no application hiding
+    app.hidden = false;  // neither X11 nor Wayland has application hiding
     out.push_back(std::move(app));
   }
   return out;
@@ -292,6 +306,13 @@ bool activateApplication(const RunningApp& app, std::uint32_t) {
   // The application's topmost normal window.
   for (const auto& w : windowInfos()) {
     if (w.pid == app.pid && w.layer == LAYER_NORMAL) return activateWindow(w.id);
+  }
+  // Without an X11 window, its first accessible frame or dialog, through the toolkit.
+  for (const auto& w : standInWindows()) {
+    if (w.pid == app.pid && w.layer == LAYER_NORMAL) {
+      ElementImpl e{w.ref.first, w.ref.second, View::object, Context::other, nullptr};
+      return focusStandIn(e) == axerr::success;
+    }
   }
   return false;
 }
