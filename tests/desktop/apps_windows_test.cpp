@@ -147,6 +147,33 @@ TEST(Launch, ActivateLaunchesFromADesktopFileWithoutAShell) {
             "installed\"}");
 }
 
+// An application nobody here wrote, behind ours: activated by its name, then found in the
+// overview under its own pid and the application id GTK gives its windows.
+TEST_F(GtkApp, ADebianApplicationIsActivatedByNameAndShownInTheOverview) {
+  pid_t factory = spawnQuiet({"/usr/bin/gtk3-widget-factory"});
+  ASSERT_GT(factory, 0);
+  json world;
+  const json* found = nullptr;
+  for (int i = 0; i < 100 && found == nullptr; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    world = uiglean({"world"}).outJson();
+    for (const auto& w : world["windows"]) {
+      if (w["pid"] == factory) found = &w;
+    }
+  }
+  ASSERT_NE(found, nullptr) << world.dump();
+  EXPECT_EQ((*found)["app"], "gtk3-widget-factory");
+  EXPECT_EQ((*found)["bundleId"], "org.gtk.WidgetFactory");  // _GTK_APPLICATION_ID
+  // Ours back in front, then the factory by its name.
+  EXPECT_EQ(uiglean({"activate", "uiglean-gtk-app"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"tree"}).outJson()["pid"], pid);
+  EXPECT_EQ(uiglean({"activate", "gtk3-widget-factory"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"tree"}).outJson()["pid"], factory);
+  world = uiglean({"world"}).outJson();
+  EXPECT_EQ(world["frontApp"], "gtk3-widget-factory");
+  endProcess(factory);
+}
+
 TEST_F(GtkApp, WorldSeesTwoMonitorsAMinimizedWindowAndOneOnAnotherDesktop) {
   ASSERT_EQ(uiglean({"menuclick", "File", "New Window"}).out, "{\"ok\":true}");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
