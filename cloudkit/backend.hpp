@@ -35,22 +35,28 @@ struct Backend {
 // values that would name a file anywhere else resolve to nothing.
 std::optional<std::string> assetPath(const Backend& backend, const std::optional<std::string>& stored);
 
+// The digest stored with a record, from its length and SHA-256 columns:
+// none when both are empty; an error when only one is there or either is
+// malformed, since the blob cannot then be checked.
+Outcome<std::optional<BlobDigest>> storedDigest(const std::string& name, std::optional<std::int64_t> length,
+                                                const std::optional<std::string>& sha256);
+
 // Opens the connection on first use; false with backend.openError set when
 // that failed.
 bool liteOpen(Backend& backend);
 void liteClose(Backend& backend);
 Outcome<bool> liteSaveSubscription(Backend& backend, const Subscription& subscription);
-Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name);
+Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name, const Owner& owner);
 Outcome<bool> liteSave(Backend& backend, const BackupRecord& record);
-Outcome<bool> liteDelete(Backend& backend, const std::string& name);
+Outcome<bool> liteDelete(Backend& backend, const std::string& name, const Owner& owner);
 Outcome<std::vector<ListEntry>> liteQueryAll(Backend& backend);
 
 bool pgOpen(Backend& backend);
 void pgClose(Backend& backend);
 Outcome<bool> pgSaveSubscription(Backend& backend, const Subscription& subscription);
-Outcome<BackupRecord> pgFetch(Backend& backend, const std::string& name);
+Outcome<BackupRecord> pgFetch(Backend& backend, const std::string& name, const Owner& owner);
 Outcome<bool> pgSave(Backend& backend, const BackupRecord& record);
-Outcome<bool> pgDelete(Backend& backend, const std::string& name);
+Outcome<bool> pgDelete(Backend& backend, const std::string& name, const Owner& owner);
 Outcome<std::vector<ListEntry>> pgQueryAll(Backend& backend);
 
 } // namespace cloudkit

@@ -18,15 +18,15 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec COMMANDS[] = {
-    {"list", 3, "Usage: list <container>\n"},
-    {"status", 3, "Usage: status <container>\n"},
-    {"setup", 3, "Usage: setup <container>\n"},
-    {"put", 6, "Usage: put <accountId> <key> <blobPath> <container>\n"},
-    {"get", 6, "Usage: get <accountId> <key> <outPath> <container>\n"},
-    {"delete", 5, "Usage: delete <accountId> <key> <container>\n"},
+    {"list", 3, "Usage: list <container>"},
+    {"status", 3, "Usage: status <container>"},
+    {"setup", 3, "Usage: setup <container>"},
+    {"put", 6, "Usage: put <accountId> <key> <blobPath> <container>"},
+    {"get", 6, "Usage: get <accountId> <key> <outPath> <container>"},
+    {"delete", 5, "Usage: delete <accountId> <key> <container>"},
 };
 
-constexpr const char* SHORT_USAGE = "Usage: brindlehq-cloudkit <status|setup|put|get> ...\n";
+constexpr const char* SHORT_USAGE = "Usage: brindlehq-cloudkit <status|setup|put|get> ...";
 
 void printLine(const std::string& line) {
     const std::string text = line + "\n";
@@ -34,18 +34,22 @@ void printLine(const std::string& line) {
         throw CommandError{StoreError{INTERNAL_ERROR, "cannot write to standard output"}};
 }
 
-void printError(const std::string& text) {
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
+// Passwords of the connection URIs among the arguments, which no message
+// may show.
+std::vector<std::string> secretsOf(const std::vector<std::string>& args) {
+    std::vector<std::string> secrets;
+    for (const std::string& arg : args) {
+        for (std::string& secret : uriSecrets(arg)) secrets.push_back(std::move(secret));
+    }
+    return secrets;
 }
 
-// An error description on one line, whatever paths or server text it holds.
-std::string oneLine(const std::string& text) {
-    std::string line = text;
-    for (char& c : line) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
-    return line;
+// One line on standard error: passwords masked, and the paths, names and
+// server text it holds escaped, so that it stays one line whatever they are.
+void printMessage(const std::string& text, const std::vector<std::string>& secrets) {
+    const std::string line = printable(maskPasswords(text, secrets)) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 void writeOutput(const std::string& outPath, const char* data, std::size_t size) {
@@ -90,9 +94,10 @@ void cmdPut(const std::string& accountId, const std::string& key, const std::str
     record.blobFile = std::move(source.file);
     record.blobFilePath = blobPath;
     record.updatedAtMs = currentTimeMs();
+    record.owner = ownerOf(accountId, key);
     // The listing fields are text, so malformed UTF-8 is repaired here.
-    record.account = validUtf8(accountId);
-    record.key = validUtf8(key);
+    record.account = record.owner->account;
+    record.key = record.owner->key;
     run<bool>([&](auto done) { saveRecord(store, std::move(record), done); });
 }
 
@@ -100,18 +105,25 @@ void cmdGet(const std::string& accountId, const std::string& key, const std::str
     const std::string name = recordName(key, accountId);
     std::optional<BackupRecord> record;
     try {
-        record = run<BackupRecord>([&](auto done) { fetchRecord(store, name, done); });
+        record = run<BackupRecord>([&](auto done) { fetchRecord(store, name, ownerOf(accountId, key), done); });
     } catch (const CommandError& e) {
         // A record that is not there is an empty backup; any other failure
         // is reported, so that it is never mistaken for one.
         if (e.error.code != UNKNOWN_ITEM) throw;
     }
+    // A blob put with a digest is written out only when it still matches it.
+    const BlobDigest* expected = record && record->digest ? &*record->digest : nullptr;
     if (record && record->blobFile) {
-        if (auto error = replaceFileFrom(outPath, record->blobFile->fd, record->blobFilePath))
+        if (auto error = replaceFileFrom(outPath, record->blobFile->fd, record->blobFilePath, expected, damagedBlobMessage(name)))
             throw CommandError{StoreError{INTERNAL_ERROR, *error}};
         return;
     }
-    if (record && record->blob) return writeOutput(outPath, record->blob->data.get(), record->blob->size);
+    if (record && record->blob) {
+        if (expected != nullptr && digestOf(record->blob->data.get(), record->blob->size) != *expected)
+            throw CommandError{StoreError{INTERNAL_ERROR, damagedBlobMessage(name)}};
+        return writeOutput(outPath, record->blob->data.get(), record->blob->size);
+    }
+    if (expected != nullptr) throw CommandError{StoreError{INTERNAL_ERROR, damagedBlobMessage(name)}};
     if (record && record->asset) {
         FileRead asset = readWholeFile(*record->asset);
         if (asset.bytes) return writeOutput(outPath, asset.bytes->data.get(), asset.bytes->size);
@@ -122,7 +134,7 @@ void cmdGet(const std::string& accountId, const std::string& key, const std::str
 void cmdDelete(const std::string& accountId, const std::string& key, Store& store) {
     const std::string name = recordName(key, accountId);
     try {
-        run<bool>([&](auto done) { deleteRecord(store, name, done); });
+        run<bool>([&](auto done) { deleteRecord(store, name, ownerOf(accountId, key), done); });
     } catch (const CommandError& e) {
         if (e.error.code != UNKNOWN_ITEM) throw;
     }
@@ -134,15 +146,16 @@ void cmdList(Store& store) {
 }
 
 int runCommandLine(const std::vector<std::string>& args) {
+    const std::vector<std::string> secrets = secretsOf(args);
     if (args.size() < 2) {
-        printError(SHORT_USAGE);
+        printMessage(SHORT_USAGE, secrets);
         return 1;
     }
     const std::string& word = args[1];
     for (const CommandSpec& spec : COMMANDS) {
         if (word != spec.word) continue;
         if (args.size() != spec.count) {
-            printError(spec.usage);
+            printMessage(spec.usage, secrets);
             return 1;
         }
         std::unique_ptr<Store> store = openStore(args.back());
@@ -154,24 +167,24 @@ int runCommandLine(const std::vector<std::string>& args) {
                 // An unknown record reads as an empty one: only get has an
                 // output file, and only that file is emptied.
                 if (auto error = replaceFile(args[4], "", 0)) {
-                    printError("Error: " + oneLine(*error) + "\n");
+                    printMessage("Error: " + *error, secrets);
                     status = 1;
                 }
             } else if (e.error.code != UNKNOWN_ITEM || word == "put") {
-                printError("Error: " + oneLine(e.error.description) + "\n");
+                printMessage("Error: " + e.error.description, secrets);
                 status = 1;
             }
         } catch (const std::bad_alloc&) {
-            printError("Error: not enough memory\n");
+            printMessage("Error: not enough memory", secrets);
             status = 1;
         } catch (const std::exception& e) {
-            printError("Error: " + oneLine(e.what()) + "\n");
+            printMessage("Error: " + std::string(e.what()), secrets);
             status = 1;
         }
         closeStore(*store);
         return status;
     }
-    printError("Unknown command: " + word + "\n");
+    printMessage("Unknown command: " + word, secrets);
     return 1;
 }
 

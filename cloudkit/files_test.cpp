@@ -1,5 +1,6 @@
 #include "files.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -140,4 +141,59 @@ TEST(CopyFileData, ErrorsNameTheFailingSide) {
     EXPECT_EQ(slurp(temp.path + "/kept"), "old");
     EXPECT_EQ(entryCount(temp.path), 3);
     EXPECT_FALSE(openForReading(temp.path + "/none").file);
+}
+
+TEST(ReadOpenFile, ReadsToTheEndWhateverTheSizeSaid) {
+    // /proc files say they are empty.
+    FileRead status = readWholeFile("/proc/self/status");
+    ASSERT_TRUE(status.bytes) << status.error;
+    EXPECT_EQ(std::string(status.bytes->data.get(), std::min<std::size_t>(status.bytes->size, 5)), "Name:");
+    // A file that grows after it was opened and its size taken.
+    TempFolder temp;
+    const std::string path = temp.path + "/growing";
+    std::ofstream(path, std::ios::binary) << "start";
+    FileOpen opened = openForReading(path);
+    ASSERT_TRUE(opened.file);
+    std::ofstream(path, std::ios::binary | std::ios::app) << std::string(300000, 'g');
+    FileRead grown = readOpenFile(opened.file->fd, path);
+    ASSERT_TRUE(grown.bytes);
+    EXPECT_EQ(grown.bytes->size, 300005u);
+}
+
+TEST(ReadOpenFile, StopsPastTheLimitAndLeavesTheRest) {
+    TempFolder temp;
+    const std::string path = temp.path + "/in";
+    std::ofstream(path, std::ios::binary) << "0123456789";
+    FileOpen whole = openForReading(path);
+    FileRead fits = readOpenFile(whole.file->fd, path, 10);
+    EXPECT_TRUE(fits.complete);
+    EXPECT_EQ(std::string(fits.bytes->data.get(), fits.bytes->size), "0123456789");
+    FileOpen part = openForReading(path);
+    FileRead head = readOpenFile(part.file->fd, path, 3);
+    EXPECT_FALSE(head.complete);
+    const std::string start(head.bytes->data.get(), head.bytes->size);
+    FileRead rest = readOpenFile(part.file->fd, path);
+    EXPECT_EQ(start + std::string(rest.bytes->data.get(), rest.bytes->size), "0123456789");
+    EXPECT_GT(start.size(), 3u);
+}
+
+TEST(OutputTemporaries, OnlyTheToolsOwnNames) {
+    EXPECT_TRUE(isOutputTemporaryName(".brindlehq-cloudkit-123-aZ09xy"));
+    EXPECT_TRUE(isOutputTemporaryName(".brindlehq-cloudkit-aZ09xy"));
+    for (const char* name : {".brindlehq-cloudkit-", ".brindlehq-cloudkit-123-aZ09x", ".brindlehq-cloudkit-123-aZ09xyz",
+                             ".brindlehq-cloudkit--aZ09xy", ".brindlehq-cloudkit-12a-aZ09xy", ".brindlehq-cloudkit-1-aZ.9xy",
+                             ".brindlehq-cloudkit-12345678901-aZ09xy", "brindlehq-cloudkit-1-aZ09xy", "out"})
+        EXPECT_FALSE(isOutputTemporaryName(name)) << name;
+}
+
+TEST(Digest, PiecesGiveTheDigestOfTheWhole) {
+    const std::string data(100000, 'd');
+    Sha256 pieces;
+    for (std::size_t at = 0; at < data.size(); at += 777) pieces.update(data.data() + at, std::min<std::size_t>(777, data.size() - at));
+    const BlobDigest whole = digestOf(data.data(), data.size());
+    EXPECT_EQ(pieces.finishHex(), whole.sha256);
+    EXPECT_EQ(whole.length, 100000u);
+    EXPECT_TRUE(isSha256Hex(whole.sha256));
+    EXPECT_FALSE(isSha256Hex(std::string(63, 'a')));
+    EXPECT_FALSE(isSha256Hex(std::string(64, 'A')));
 }

@@ -3,8 +3,13 @@
 #include "backend.hpp"
 #include "text.hpp"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace cloudkit {
 namespace {
@@ -22,7 +27,14 @@ constexpr const char* SCHEMA =
     " key text,"
     " updated_at timestamptz,"
     " asset text,"
-    " blob bytea);"
+    " blob bytea,"
+    " blob_length bigint,"
+    " blob_sha256 text,"
+    " owner bytea);"
+    // Tables of earlier versions gain the columns they lack; their rows
+    // keep working without them.
+    "ALTER TABLE brindle_backup_record ADD COLUMN IF NOT EXISTS blob_length bigint,"
+    " ADD COLUMN IF NOT EXISTS blob_sha256 text, ADD COLUMN IF NOT EXISTS owner bytea;"
     // Blobs are stored uncompressed, so that slices of them can be read
     // without decompressing everything before the slice.
     "ALTER TABLE brindle_backup_record ALTER COLUMN blob SET STORAGE EXTERNAL;"
@@ -43,6 +55,13 @@ constexpr const char* NOTIFY_TRIGGER =
     " END $$;"
     "CREATE OR REPLACE TRIGGER brindle_backup_notify AFTER INSERT OR UPDATE OR DELETE"
     " ON brindle_backup_record FOR EACH ROW EXECUTE FUNCTION brindle_backup_notify();";
+
+// Whether the row belongs to the owner given as $2 (bytes), $3 (account)
+// and $4 (key): the owner bytes decide; rows put before there were any are
+// matched by the account and key they do have. Never NULL.
+#define OWNED_BY_PARAMETERS \
+    "(CASE WHEN owner IS NOT NULL THEN owner = $2" \
+    " ELSE (account IS NULL OR account = $3) AND (key IS NULL OR key = $4) END)"
 
 // Advisory lock class for schema changes; record writers lock by name.
 constexpr const char* SCHEMA_LOCK = "SELECT pg_advisory_xact_lock(1651664228, 0)";
@@ -79,12 +98,24 @@ StoreError pgError(PGconn* conn, const PGresult* result, const std::string& cont
 }
 
 // Runs one statement with text parameters; resultFormat 1 asks for binary
-// results.
-Result execute(PGconn* conn, const char* sql, const std::vector<std::string>& params, int resultFormat = 0) {
+// results. The parameters listed in binaryParams are sent as they are, in
+// binary form (for bytea, whatever bytes they hold).
+Result execute(PGconn* conn, const char* sql, const std::vector<std::string>& params, int resultFormat = 0,
+               const std::vector<int>& binaryParams = {}) {
     std::vector<const char*> values;
-    for (const auto& param : params) values.push_back(param.c_str());
-    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(), nullptr, nullptr,
-                               resultFormat));
+    std::vector<int> lengths, formats(params.size(), 0);
+    for (const auto& param : params) {
+        values.push_back(param.c_str());
+        lengths.push_back(static_cast<int>(param.size()));
+    }
+    for (int index : binaryParams) formats.at(static_cast<std::size_t>(index)) = 1;
+    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(), lengths.data(),
+                               formats.data(), resultFormat));
+}
+
+// A statement whose parameters are the name and then the owner ($1 to $4).
+Result executeForOwner(PGconn* conn, const char* sql, const std::string& name, const Owner& owner) {
+    return execute(conn, sql, {name, owner.bytes, owner.account, owner.key}, 0, {1});
 }
 
 bool succeeded(const Result& result) {
@@ -158,15 +189,15 @@ void appendField(std::string& out, const std::optional<std::string>& value) {
 
 // Streams the record as one row of binary COPY data, so that libpq never
 // holds a second copy of the blob.
-Outcome<bool> copyRecord(PGconn* conn, const BackupRecord& record) {
-    Result started(PQexec(conn, "COPY brindle_backup_record (name, account, key, updated_at, asset, blob)"
-                                " FROM STDIN (FORMAT binary)"));
+Outcome<bool> copyRecord(PGconn* conn, const BackupRecord& record, const Owner& owner) {
+    Result started(PQexec(conn, "COPY brindle_backup_record (name, account, key, updated_at, asset, blob, blob_length,"
+                                " blob_sha256, owner) FROM STDIN (FORMAT binary)"));
     if (PQresultStatus(started.handle) != PGRES_COPY_IN)
         return {std::nullopt, pgError(conn, started.handle, "cannot save the record")};
     std::string head("PGCOPY\n\377\r\n\0", 11);
     appendInt32(head, 0);
     appendInt32(head, 0);
-    appendInt16(head, 6);
+    appendInt16(head, 9);
     appendField(head, record.name);
     appendField(head, record.account);
     appendField(head, record.key);
@@ -187,6 +218,16 @@ Outcome<bool> copyRecord(PGconn* conn, const BackupRecord& record) {
         }
     }
     std::string tail;
+    if (record.blob) {
+        const BlobDigest digest = digestOf(record.blob->data.get(), record.blob->size);
+        appendInt32(tail, 8);
+        appendInt64(tail, static_cast<std::int64_t>(digest.length));
+        appendField(tail, digest.sha256);
+    } else {
+        appendInt32(tail, -1);
+        appendInt32(tail, -1);
+    }
+    appendField(tail, owner.bytes);
     appendInt16(tail, -1);
     good = good && PQputCopyData(conn, tail.data(), static_cast<int>(tail.size())) == 1;
     good = PQputCopyEnd(conn, good ? nullptr : "the record could not be sent") == 1 && good;
@@ -200,15 +241,73 @@ Outcome<bool> copyRecord(PGconn* conn, const BackupRecord& record) {
     return {true, std::nullopt};
 }
 
+// The connect timeout in effect: the URI's connect_timeout, else ours;
+// libpq counts values below 2 as 2, and 0 or less as none.
+std::optional<int> connectTimeoutSeconds(PGconn* conn) {
+    std::optional<int> seconds;
+    PQconninfoOption* options = PQconninfo(conn);
+    for (PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr; ++option) {
+        if (std::strcmp(option->keyword, "connect_timeout") != 0 || option->val == nullptr) continue;
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(option->val, &end, 10);
+        if (end != option->val && *end == '\0' && errno == 0 && value > 0)
+            seconds = static_cast<int>(std::clamp<long>(value, 2, 24L * 3600 * 365));
+    }
+    PQconninfoFree(options);
+    return seconds;
+}
+
+// Drives a connection started with PQconnectStart to its end. The timeout
+// starts again whenever libpq moves to another server or address; false
+// when it ran out, true once the connection is made or has failed.
+bool finishConnecting(PGconn* conn) {
+    using Clock = std::chrono::steady_clock;
+    const std::optional<int> timeout = connectTimeoutSeconds(conn);
+    auto deadline = Clock::now() + std::chrono::seconds(timeout.value_or(0));
+    int socket = PQsocket(conn);
+    std::string host = PQhost(conn) != nullptr ? PQhost(conn) : "";
+    PostgresPollingStatusType status = PQstatus(conn) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+    while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
+        pollfd watched{PQsocket(conn), static_cast<short>(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        int waitMs = -1;
+        if (timeout) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return false;
+            waitMs = static_cast<int>(std::min<long long>(left, 1000));
+        }
+        const int ready = ::poll(&watched, 1, waitMs);
+        if (ready < 0 && errno != EINTR) return true;  // PQconnectPoll reports what is wrong
+        if (ready == 0) continue;
+        status = PQconnectPoll(conn);
+        const char* nowHost = PQhost(conn);
+        if (PQsocket(conn) != socket || host != (nowHost != nullptr ? nowHost : "")) {
+            socket = PQsocket(conn);
+            host = nowHost != nullptr ? nowHost : "";
+            deadline = Clock::now() + std::chrono::seconds(timeout.value_or(0));
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool pgOpen(Backend& backend) {
     const char* keywords[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
     const char* values[] = {"10", "brindlehq-cloudkit", backend.identifier.c_str(), nullptr};
-    PGconn* conn = PQconnectdbParams(keywords, values, 1);
+    PGconn* conn = PQconnectStartParams(keywords, values, 1);
     backend.pg = conn;
     if (conn == nullptr) {
         backend.openError = StoreError{INTERNAL_ERROR, "out of memory"};
+        return false;
+    }
+    // Server notices ("already exists, skipping", or one about a setting of
+    // the URI sent while connecting) are not for the host.
+    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+    const bool timedOut = !finishConnecting(conn);
+    if (timedOut) {
+        backend.openError = StoreError{NETWORK_FAILURE, "connection to server at \"" + std::string(PQhost(conn) ? PQhost(conn) : "") +
+                                                            "\", port " + (PQport(conn) ? PQport(conn) : "") + " failed: timeout expired"};
         return false;
     }
     if (PQstatus(conn) != CONNECTION_OK) {
@@ -218,8 +317,6 @@ bool pgOpen(Backend& backend) {
         backend.openError = StoreError{backend.authRefused ? NOT_AUTHENTICATED : NETWORK_FAILURE, oneLine(PQerrorMessage(conn))};
         return false;
     }
-    // Server notices ("already exists, skipping") are not for the host.
-    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
     if (PQsetClientEncoding(conn, "UTF8") != 0) {
         backend.openError = pgError(conn, nullptr, "cannot set the client encoding");
         return false;
@@ -232,7 +329,9 @@ bool pgOpen(Backend& backend) {
         backend.assetFolder = folder + "/postgres-" + sha256Hex(where).substr(0, 32) + ".assets";
     }
     Result present(PQexec(conn, "SELECT to_regclass('brindle_backup_record') IS NOT NULL"
-                                " AND to_regclass('brindle_subscription') IS NOT NULL"));
+                                " AND to_regclass('brindle_subscription') IS NOT NULL"
+                                " AND (SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass('brindle_backup_record')"
+                                " AND attname IN ('blob_length', 'blob_sha256', 'owner') AND NOT attisdropped) = 3"));
     if (!succeeded(present)) {
         backend.openError = pgError(conn, present.handle, "cannot read the schema");
         return false;
@@ -263,14 +362,15 @@ Outcome<bool> pgSaveSubscription(Backend& backend, const Subscription& subscript
     return {true, std::nullopt};
 }
 
-Outcome<BackupRecord> pgFetch(Backend& backend, const std::string& name) {
+Outcome<BackupRecord> pgFetch(Backend& backend, const std::string& name, const Owner& owner) {
     PGconn* conn = backend.pg;
     return inTransaction<BackupRecord>(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", [&]() -> Outcome<BackupRecord> {
-        Result found = execute(conn,
+        Result found = executeForOwner(conn,
                                "SELECT octet_length(blob), asset, account, key,"
-                               " CASE WHEN isfinite(updated_at) THEN floor(extract(epoch FROM updated_at) * 1000)::bigint END"
-                               " FROM brindle_backup_record WHERE name = $1",
-                               {name});
+                               " CASE WHEN isfinite(updated_at) THEN floor(extract(epoch FROM updated_at) * 1000)::bigint END,"
+                               " blob_length, blob_sha256"
+                               " FROM brindle_backup_record WHERE name = $1 AND " OWNED_BY_PARAMETERS,
+                               name, owner);
         if (!succeeded(found)) return {std::nullopt, pgError(conn, found.handle, "cannot read the record")};
         if (PQntuples(found.handle) == 0) return failure<BackupRecord>(UNKNOWN_ITEM, "record not found: " + name);
         BackupRecord record;
@@ -279,6 +379,9 @@ Outcome<BackupRecord> pgFetch(Backend& backend, const std::string& name) {
         record.account = optionalValue(found, 0, 2);
         record.key = optionalValue(found, 0, 3);
         record.updatedAtMs = optionalInteger(found, 0, 4);
+        auto digest = storedDigest(name, optionalInteger(found, 0, 5), optionalValue(found, 0, 6));
+        if (digest.error) return {std::nullopt, digest.error};
+        record.digest = *digest.value;
         if (auto size = optionalInteger(found, 0, 0)) {
             // Slices of the blob are copied one by one into the single buffer.
             Bytes bytes = allocateBytes(static_cast<std::size_t>(*size));
@@ -303,21 +406,29 @@ Outcome<bool> pgSave(Backend& backend, const BackupRecord& record) {
     PGconn* conn = backend.pg;
     if (record.blob && record.blob->size > BYTEA_MAX) return failure<bool>(LIMIT_EXCEEDED, "the blob is too large for the store");
     const BackupRecord& stored = record;
+    const Owner owner = record.owner.value_or(ownerOf(record.account.value_or(""), record.key.value_or("")));
     return inTransaction<bool>(conn, "BEGIN", [&]() -> Outcome<bool> {
-        // Writers of one name take turns, so that the delete and the insert
-        // of a replacement are never interleaved with another's.
-        for (const char* sql : {"SELECT pg_advisory_xact_lock(1651664229, hashtext($1))",
-                                "DELETE FROM brindle_backup_record WHERE name = $1"}) {
-            Result result = execute(conn, sql, {stored.name});
-            if (!succeeded(result)) return {std::nullopt, pgError(conn, result.handle, "cannot save the record")};
-        }
-        return copyRecord(conn, stored);
+        // Writers of one name take turns, so that the check, the delete and
+        // the insert of a replacement are never interleaved with another's.
+        Result locked = execute(conn, "SELECT pg_advisory_xact_lock(1651664229, hashtext($1))", {stored.name});
+        if (!succeeded(locked)) return {std::nullopt, pgError(conn, locked.handle, "cannot save the record")};
+        Result others = executeForOwner(conn, "SELECT count(*) FROM brindle_backup_record"
+                                              " WHERE name = $1 AND NOT " OWNED_BY_PARAMETERS, stored.name, owner);
+        if (!succeeded(others)) return {std::nullopt, pgError(conn, others.handle, "cannot save the record")};
+        if (std::strcmp(PQgetvalue(others.handle, 0, 0), "0") != 0)
+            return failure<bool>(SERVER_RECORD_CHANGED,
+                                 "the record name " + stored.name + " is held by a record of another account or key");
+        Result removed = execute(conn, "DELETE FROM brindle_backup_record WHERE name = $1", {stored.name});
+        if (!succeeded(removed)) return {std::nullopt, pgError(conn, removed.handle, "cannot save the record")};
+        return copyRecord(conn, stored, owner);
     });
 }
 
-Outcome<bool> pgDelete(Backend& backend, const std::string& name) {
+Outcome<bool> pgDelete(Backend& backend, const std::string& name, const Owner& owner) {
     PGconn* conn = backend.pg;
-    Result deleted = execute(conn, "DELETE FROM brindle_backup_record WHERE name = $1", {name});
+    // Another's record under the name is none of this caller's.
+    Result deleted = executeForOwner(conn, "DELETE FROM brindle_backup_record WHERE name = $1 AND " OWNED_BY_PARAMETERS,
+                                     name, owner);
     if (!succeeded(deleted)) return {std::nullopt, pgError(conn, deleted.handle, "cannot delete the record")};
     if (std::strcmp(PQcmdTuples(deleted.handle), "0") == 0) return failure<bool>(UNKNOWN_ITEM, "record not found: " + name);
     return {true, std::nullopt};

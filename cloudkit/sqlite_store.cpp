@@ -48,10 +48,39 @@ constexpr const char* SCHEMA =
     " updated_at INTEGER,"
     " asset TEXT,"
     " blob BLOB,"
-    " blob_file TEXT);"
+    " blob_file TEXT,"
+    " blob_length INTEGER,"
+    " blob_sha256 TEXT,"
+    " owner BLOB);"
     "CREATE TABLE IF NOT EXISTS subscription ("
     " id TEXT PRIMARY KEY NOT NULL,"
     " content_available INTEGER NOT NULL);";
+
+// Columns that databases of earlier versions lack, added when first opened.
+constexpr std::pair<const char*, const char*> ADDED_COLUMNS[] = {
+    {"blob_file", "TEXT"}, {"blob_length", "INTEGER"}, {"blob_sha256", "TEXT"}, {"owner", "BLOB"}};
+
+// A put replaces a row whole (delete, then insert), so an update comes only
+// from a tool that knows nothing of the digest or the owner bytes: one that
+// sets the blob leaves a digest that is not the new blob's, and one that
+// sets the account or key an owner that is not the new one. Both are
+// forgotten then, and the record counts as one put without them.
+constexpr const char* TRIGGERS =
+    "CREATE TRIGGER IF NOT EXISTS backup_record_blob_replaced AFTER UPDATE OF blob, blob_file ON backup_record"
+    " WHEN NEW.blob_sha256 IS OLD.blob_sha256 AND NEW.blob_length IS OLD.blob_length"
+    " AND (NEW.blob_sha256 IS NOT NULL OR NEW.blob_length IS NOT NULL)"
+    " BEGIN UPDATE backup_record SET blob_sha256 = NULL, blob_length = NULL WHERE rowid = NEW.rowid; END;"
+    "CREATE TRIGGER IF NOT EXISTS backup_record_owner_replaced AFTER UPDATE OF account, key ON backup_record"
+    " WHEN NEW.owner IS OLD.owner AND NEW.owner IS NOT NULL"
+    " BEGIN UPDATE backup_record SET owner = NULL WHERE rowid = NEW.rowid; END;";
+constexpr int TRIGGER_COUNT = 2;
+
+// Whether the row belongs to the owner bound at ?2 (bytes), ?3 (account)
+// and ?4 (key): the owner bytes decide; rows put before there were any are
+// matched by the account and key they do have. Never NULL.
+#define OWNED_BY_PARAMETERS \
+    "(CASE WHEN owner IS NOT NULL THEN owner = ?2" \
+    " ELSE (account IS NULL OR account = ?3) AND (key IS NULL OR key = ?4) END)"
 
 struct Statement {
     sqlite3_stmt* handle = nullptr;
@@ -89,6 +118,12 @@ std::string columnText(Statement& statement, int column) {
 std::optional<std::string> columnOptionalText(Statement& statement, int column) {
     if (sqlite3_column_type(statement.handle, column) != SQLITE_TEXT) return std::nullopt;
     return columnText(statement, column);
+}
+
+void bindOwner(Statement& statement, const Owner& owner) {
+    sqlite3_bind_blob64(statement.handle, 2, owner.bytes.data(), owner.bytes.size(), SQLITE_TRANSIENT);
+    bindText(statement, 3, owner.account);
+    bindText(statement, 4, owner.key);
 }
 
 std::optional<std::int64_t> columnOptionalInteger(Statement& statement, int column) {
@@ -165,16 +200,28 @@ bool syncFolder(const std::string& folder) {
     return good;
 }
 
-// The blob file the row of that name points at, if any.
-Outcome<std::optional<std::string>> currentBlobFile(sqlite3* db, const std::string& name) {
+// The row of a name as a put or delete sees it: whether there is one, whose
+// it is, and the blob file it points at.
+struct CurrentRow {
+    bool exists = false;
+    bool owned = false;
+    std::optional<std::string> blobFile;
+};
+
+Outcome<CurrentRow> currentRow(sqlite3* db, const std::string& name, const Owner& owner) {
     Statement statement;
-    if (!prepare(db, statement, "SELECT blob_file FROM backup_record WHERE name = ?1"))
+    if (!prepare(db, statement, "SELECT blob_file, " OWNED_BY_PARAMETERS " FROM backup_record WHERE name = ?1"))
         return {std::nullopt, liteError(db, "cannot read the record")};
     bindText(statement, 1, name);
+    bindOwner(statement, owner);
     const int step = sqlite3_step(statement.handle);
-    if (step == SQLITE_DONE) return {std::optional<std::string>(), std::nullopt};
+    if (step == SQLITE_DONE) return {CurrentRow{}, std::nullopt};
     if (step != SQLITE_ROW) return {std::nullopt, liteError(db, "cannot read the record")};
-    return {columnOptionalText(statement, 0), std::nullopt};
+    return {CurrentRow{true, sqlite3_column_int(statement.handle, 1) == 1, columnOptionalText(statement, 0)}, std::nullopt};
+}
+
+StoreError heldByAnother(const std::string& name) {
+    return StoreError{SERVER_RECORD_CHANGED, "the record name " + name + " is held by a record of another account or key"};
 }
 
 // Removes the files of the blob folder that nothing will read again. It
@@ -225,6 +272,7 @@ struct BlobFileWrite {
     std::string name;       // the final name, in the blob folder
     std::string temporary;  // the path it was written to
     std::shared_ptr<OpenFile> file;  // holds the writer's lock until the put ends
+    BlobDigest digest;
 };
 
 // Copies the source into a new file under a temporary name in the folder
@@ -233,7 +281,12 @@ struct BlobFileWrite {
 // first: after a power loss the row names either the old or the new file
 // whole. There is no setting under which the database skips syncing, so
 // neither does this.
-std::optional<std::string> writeBlobFile(const std::string& folder, const BackupRecord& record, BlobFileWrite& out) {
+//
+// head, when given, holds the first bytes of the blob, already read from
+// the source; the rest follows from the source's offset. The digest of
+// everything written is left in out.digest.
+std::optional<std::string> writeBlobFile(const std::string& folder, const BackupRecord& record, const Bytes* head,
+                                         BlobFileWrite& out) {
     if (auto error = makeFolders(folder)) return error;
     const std::string id = randomId();
     out.name = id + BLOB_SUFFIX;
@@ -243,7 +296,23 @@ std::optional<std::string> writeBlobFile(const std::string& folder, const Backup
     out.file = std::make_shared<OpenFile>(fd);
     std::optional<std::string> error;
     if (::flock(fd, LOCK_EX) != 0) error = fileError("cannot lock file", out.temporary, errno);
-    if (!error) error = copyFileData(record.blobFile->fd, record.blobFilePath, fd, out.temporary, true);
+    Sha256 hash;
+    if (!error && head != nullptr) {
+        hash.update(head->data.get(), head->size);
+        for (std::size_t done = 0; !error && done < head->size;) {
+            const ssize_t written = ::write(fd, head->data.get() + done, head->size - done);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) error = fileError("cannot write file", out.temporary, written == 0 ? EIO : errno);
+            else done += static_cast<std::size_t>(written);
+        }
+    }
+    if (!error) error = copyFileData(record.blobFile->fd, record.blobFilePath, fd, out.temporary, true, &hash);
+    if (!error) {
+        // Everything was written in order from the start of the new file.
+        const off_t length = ::lseek(fd, 0, SEEK_CUR);
+        if (length < 0) error = fileError("cannot write file", out.temporary, errno);
+        else out.digest = BlobDigest{static_cast<std::uint64_t>(length), hash.finishHex()};
+    }
     if (!error && ::fdatasync(fd) != 0) error = fileError("cannot write file", out.temporary, errno);
     if (error) ::unlink(out.temporary.c_str());
     return error;
@@ -265,11 +334,23 @@ void removeBlobFile(const Backend& backend, const std::optional<std::string>& na
     if (name && isBlobFileName(*name)) ::unlink((backend.blobFolder + "/" + *name).c_str());
 }
 
-bool hasBlobFileColumn(sqlite3* db) {
+bool hasColumn(sqlite3* db, const char* column) {
     Statement statement;
-    if (!prepare(db, statement, "SELECT count(*) FROM pragma_table_info('backup_record') WHERE name = 'blob_file'"))
-        return false;
+    if (!prepare(db, statement, "SELECT count(*) FROM pragma_table_info('backup_record') WHERE name = ?1")) return false;
+    sqlite3_bind_text(statement.handle, 1, column, -1, SQLITE_STATIC);
     return sqlite3_step(statement.handle) == SQLITE_ROW && sqlite3_column_int(statement.handle, 0) == 1;
+}
+
+// Whether the database has every column and trigger of this version.
+bool schemaCurrent(sqlite3* db) {
+    for (const auto& [column, type] : ADDED_COLUMNS) {
+        if (!hasColumn(db, column)) return false;
+    }
+    Statement statement;
+    if (!prepare(db, statement, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN"
+                                " ('backup_record_blob_replaced', 'backup_record_owner_replaced')"))
+        return false;
+    return sqlite3_step(statement.handle) == SQLITE_ROW && sqlite3_column_int(statement.handle, 0) == TRIGGER_COUNT;
 }
 
 bool schemaPresent(sqlite3* db) {
@@ -312,11 +393,16 @@ bool liteOpen(Backend& backend) {
                    return {true, std::nullopt};
                }).value.has_value();
     }
-    // Databases made before large blobs had files of their own gain the column.
-    if (good && !hasBlobFileColumn(db)) {
+    // Databases of earlier versions gain the columns (and triggers) they
+    // lack; their rows keep working without them.
+    if (good && !schemaCurrent(db)) {
         good = inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
-                   if (!hasBlobFileColumn(db) && !exec(db, "ALTER TABLE backup_record ADD COLUMN blob_file TEXT"))
-                       return {std::nullopt, liteError(db, "cannot add the blob file column")};
+                   for (const auto& [column, type] : ADDED_COLUMNS) {
+                       const std::string sql = std::string("ALTER TABLE backup_record ADD COLUMN ") + column + " " + type;
+                       if (!hasColumn(db, column) && !exec(db, sql.c_str()))
+                           return {std::nullopt, liteError(db, std::string("cannot add the column ") + column)};
+                   }
+                   if (!exec(db, TRIGGERS)) return {std::nullopt, liteError(db, "cannot create the triggers")};
                    return {true, std::nullopt};
                }).value.has_value();
     }
@@ -344,7 +430,7 @@ Outcome<bool> liteSaveSubscription(Backend& backend, const Subscription& subscri
     return {true, std::nullopt};
 }
 
-Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name) {
+Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name, const Owner& owner) {
     sqlite3* db = backend.lite;
     // The blob file is opened inside the read, but a put may commit and
     // remove it before the open: then the row is read again. A row that
@@ -355,9 +441,11 @@ Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name) {
         Outcome<BackupRecord> outcome = inTransaction<BackupRecord>(db, "BEGIN", [&]() -> Outcome<BackupRecord> {
             Statement statement;
             if (!prepare(db, statement, "SELECT rowid, typeof(blob) = 'blob', length(blob), asset, updated_at, account, key,"
-                                        " blob_file FROM backup_record WHERE name = ?1"))
+                                        " blob_file, blob_length, blob_sha256 FROM backup_record"
+                                        " WHERE name = ?1 AND " OWNED_BY_PARAMETERS))
                 return {std::nullopt, liteError(db, "cannot read the record")};
             bindText(statement, 1, name);
+            bindOwner(statement, owner);
             const int step = sqlite3_step(statement.handle);
             if (step == SQLITE_DONE) return failure<BackupRecord>(UNKNOWN_ITEM, "record not found: " + name);
             if (step != SQLITE_ROW) return {std::nullopt, liteError(db, "cannot read the record")};
@@ -368,6 +456,9 @@ Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name) {
             record.account = columnOptionalText(statement, 5);
             record.key = columnOptionalText(statement, 6);
             const std::optional<std::string> blobFile = columnOptionalText(statement, 7);
+            auto digest = storedDigest(name, columnOptionalInteger(statement, 8), columnOptionalText(statement, 9));
+            if (digest.error) return {std::nullopt, digest.error};
+            record.digest = *digest.value;
             // Bytes in the row come first: only they can be newer than a
             // file the row also names.
             if (sqlite3_column_int(statement.handle, 1) == 1) {
@@ -416,34 +507,48 @@ Outcome<BackupRecord> liteFetch(Backend& backend, const std::string& name) {
 
 Outcome<bool> liteSave(Backend& backend, const BackupRecord& record) {
     sqlite3* db = backend.lite;
+    const Owner owner = record.owner.value_or(ownerOf(record.account.value_or(""), record.key.value_or("")));
     bool inRow = record.blob.has_value();
     Bytes inlineBytes = record.blob.value_or(Bytes{});
     BlobFileWrite written;
     const bool separate = !inRow && record.blobFile;
     if (separate) {
-        // A small regular file goes into the row; anything else (also a
-        // pipe, whose size is not known beforehand) into a file of its own.
+        // A source that turns out smaller than the limit goes into the row,
+        // anything longer into a file of its own. A regular file that says
+        // it is that long goes there straight away; any other source is read
+        // up to the limit first, as its size may say too little (a file of
+        // /proc, one that grows while read) or nothing (a pipe).
         struct stat info {};
         const int fd = record.blobFile->fd;
         const off_t offset = ::lseek(fd, 0, SEEK_CUR);
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && offset >= 0 &&
-            info.st_size - offset < static_cast<off_t>(INLINE_BLOB_LIMIT)) {
-            FileRead read = readOpenFile(fd, record.blobFilePath);
+        const bool knownLarge = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && offset >= 0 &&
+                                info.st_size - offset >= static_cast<off_t>(INLINE_BLOB_LIMIT);
+        std::optional<Bytes> head;
+        if (!knownLarge) {
+            FileRead read = readOpenFile(fd, record.blobFilePath, INLINE_BLOB_LIMIT - 1);
             if (!read.bytes) return failure<bool>(INTERNAL_ERROR, read.error);
-            inlineBytes = std::move(*read.bytes);
-            inRow = true;
-        } else if (auto error = writeBlobFile(backend.blobFolder, record, written)) {
-            return failure<bool>(INTERNAL_ERROR, *error);
+            if (read.complete) {
+                inlineBytes = std::move(*read.bytes);
+                inRow = true;
+            } else {
+                head = std::move(read.bytes);
+            }
+        }
+        if (!inRow) {
+            if (auto error = writeBlobFile(backend.blobFolder, record, head ? &*head : nullptr, written))
+                return failure<bool>(INTERNAL_ERROR, *error);
         }
     }
     const bool toFile = separate && !inRow;
+    const BlobDigest digest = toFile ? written.digest : digestOf(inlineBytes.data.get(), inlineBytes.size);
     std::optional<std::string> previous;  // the file the row named before
     bool renamed = false;
     Outcome<bool> outcome = withSyncedCommits<bool>(db, [&] {
         return inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
-            Outcome<std::optional<std::string>> current = currentBlobFile(db, record.name);
+            Outcome<CurrentRow> current = currentRow(db, record.name, owner);
             if (current.error) return {std::nullopt, current.error};
-            previous = *current.value;
+            if (current.value->exists && !current.value->owned) return {std::nullopt, heldByAnother(record.name)};
+            previous = current.value->blobFile;
             sweepBlobFolder(db, backend.blobFolder);
             if (toFile) {
                 // Under its final name only now, inside the write lock (see sweepBlobFolder).
@@ -454,13 +559,17 @@ Outcome<bool> liteSave(Backend& backend, const BackupRecord& record) {
                 if (!syncFolder(backend.blobFolder))
                     return failure<bool>(INTERNAL_ERROR, fileError("cannot write file", path, errno));
             }
+            // The old row goes and a new one comes, rather than an update,
+            // which is what tools that know no digest do (see TRIGGERS).
+            Statement removal;
+            if (!prepare(db, removal, "DELETE FROM backup_record WHERE name = ?1"))
+                return {std::nullopt, liteError(db, "cannot save the record")};
+            bindText(removal, 1, record.name);
+            if (sqlite3_step(removal.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot save the record")};
             Statement statement;
             if (!prepare(db, statement,
-                         "INSERT INTO backup_record (name, account, key, updated_at, asset, blob, blob_file)"
-                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"
-                         " ON CONFLICT (name) DO UPDATE SET account = excluded.account, key = excluded.key,"
-                         " updated_at = excluded.updated_at, asset = excluded.asset, blob = excluded.blob,"
-                         " blob_file = excluded.blob_file"))
+                         "INSERT INTO backup_record (name, account, key, updated_at, asset, blob, blob_file,"
+                         " blob_length, blob_sha256, owner) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"))
                 return {std::nullopt, liteError(db, "cannot save the record")};
             bindText(statement, 1, record.name);
             bindOptionalText(statement, 2, record.account);
@@ -471,6 +580,11 @@ Outcome<bool> liteSave(Backend& backend, const BackupRecord& record) {
             if (inRow && sqlite3_bind_blob64(statement.handle, 6, inlineBytes.data.get(), inlineBytes.size, SQLITE_STATIC) != SQLITE_OK)
                 return {std::nullopt, liteError(db, "cannot save the record")};
             if (toFile) bindText(statement, 7, written.name);
+            if (inRow || toFile) {
+                sqlite3_bind_int64(statement.handle, 8, static_cast<sqlite3_int64>(digest.length));
+                bindText(statement, 9, digest.sha256);
+            }
+            sqlite3_bind_blob64(statement.handle, 10, owner.bytes.data(), owner.bytes.size(), SQLITE_STATIC);
             if (sqlite3_step(statement.handle) != SQLITE_DONE) return {std::nullopt, liteError(db, "cannot save the record")};
             return {true, std::nullopt};
         });
@@ -485,14 +599,16 @@ Outcome<bool> liteSave(Backend& backend, const BackupRecord& record) {
     return outcome;
 }
 
-Outcome<bool> liteDelete(Backend& backend, const std::string& name) {
+Outcome<bool> liteDelete(Backend& backend, const std::string& name, const Owner& owner) {
     sqlite3* db = backend.lite;
     std::optional<std::string> previous;
     Outcome<bool> outcome = withSyncedCommits<bool>(db, [&] {
         return inTransaction<bool>(db, "BEGIN IMMEDIATE", [&]() -> Outcome<bool> {
-            Outcome<std::optional<std::string>> current = currentBlobFile(db, name);
+            Outcome<CurrentRow> current = currentRow(db, name, owner);
             if (current.error) return {std::nullopt, current.error};
-            previous = *current.value;
+            // Another's record under the name is none of this caller's.
+            if (!current.value->exists || !current.value->owned) return failure<bool>(UNKNOWN_ITEM, "record not found: " + name);
+            previous = current.value->blobFile;
             Statement statement;
             if (!prepare(db, statement, "DELETE FROM backup_record WHERE name = ?1"))
                 return {std::nullopt, liteError(db, "cannot delete the record")};

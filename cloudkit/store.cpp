@@ -2,6 +2,7 @@
 
 #include "backend.hpp"
 #include "files.hpp"
+#include "text.hpp"
 
 #include <cstdlib>
 #include <new>
@@ -98,6 +99,26 @@ std::optional<std::string> assetPath(const Backend& backend, const std::optional
     return backend.assetFolder + "/" + *stored;
 }
 
+Owner ownerOf(std::string_view account, std::string_view key) {
+    Owner owner;
+    owner.bytes.append(account).append(1, '\0').append(key);
+    owner.account = validUtf8(account);
+    owner.key = validUtf8(key);
+    return owner;
+}
+
+Outcome<std::optional<BlobDigest>> storedDigest(const std::string& name, std::optional<std::int64_t> length,
+                                                const std::optional<std::string>& sha256) {
+    if (!length && !sha256) return {std::optional<BlobDigest>(), std::nullopt};
+    if (!length || !sha256 || *length < 0 || !isSha256Hex(*sha256))
+        return failure<std::optional<BlobDigest>>(INTERNAL_ERROR, "the record " + name + " has a damaged checksum");
+    return {BlobDigest{static_cast<std::uint64_t>(*length), *sha256}, std::nullopt};
+}
+
+std::string damagedBlobMessage(const std::string& name) {
+    return "the blob of " + name + " is damaged: it does not match the length and SHA-256 stored with it";
+}
+
 std::unique_ptr<Store> openStore(const std::string& identifier) {
     auto store = std::make_unique<Store>();
     store->kind = isPostgresUri(identifier) ? StoreKind::postgres : StoreKind::sqlite;
@@ -139,9 +160,9 @@ void saveSubscription(Store& store, Subscription subscription, Completion<bool> 
     }, std::move(done));
 }
 
-void fetchRecord(Store& store, std::string name, Completion<BackupRecord> done) {
-    submit<BackupRecord>(store, [name = std::move(name)](Backend& backend) {
-        return backend.kind == StoreKind::sqlite ? liteFetch(backend, name) : pgFetch(backend, name);
+void fetchRecord(Store& store, std::string name, Owner owner, Completion<BackupRecord> done) {
+    submit<BackupRecord>(store, [name = std::move(name), owner = std::move(owner)](Backend& backend) {
+        return backend.kind == StoreKind::sqlite ? liteFetch(backend, name, owner) : pgFetch(backend, name, owner);
     }, std::move(done));
 }
 
@@ -158,9 +179,9 @@ void saveRecord(Store& store, BackupRecord record, Completion<bool> done) {
     }, std::move(done));
 }
 
-void deleteRecord(Store& store, std::string name, Completion<bool> done) {
-    submit<bool>(store, [name = std::move(name)](Backend& backend) {
-        return backend.kind == StoreKind::sqlite ? liteDelete(backend, name) : pgDelete(backend, name);
+void deleteRecord(Store& store, std::string name, Owner owner, Completion<bool> done) {
+    submit<bool>(store, [name = std::move(name), owner = std::move(owner)](Backend& backend) {
+        return backend.kind == StoreKind::sqlite ? liteDelete(backend, name, owner) : pgDelete(backend, name, owner);
     }, std::move(done));
 }
 

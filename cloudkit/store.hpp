@@ -12,8 +12,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "digest.hpp"
 
 namespace cloudkit {
 
@@ -22,6 +25,7 @@ inline constexpr int INTERNAL_ERROR = 1;
 inline constexpr int NETWORK_FAILURE = 4;
 inline constexpr int NOT_AUTHENTICATED = 9;
 inline constexpr int UNKNOWN_ITEM = 11;
+inline constexpr int SERVER_RECORD_CHANGED = 14;
 inline constexpr int LIMIT_EXCEEDED = 27;
 
 struct StoreError {
@@ -52,6 +56,17 @@ struct OpenFile {
 inline constexpr const char* RECORD_TYPE = "BrindleBackup";
 inline constexpr const char* SUBSCRIPTION_ID = "brindlehq-backup-v1";
 
+// Whom a record belongs to. Record names are not one-to-one (account "c"
+// with key "a__b" and account "b__c" with key "a" name the same record),
+// so a record also keeps the account and key it was put with, and only
+// they reach it again.
+struct Owner {
+    std::string bytes;    // the account, a NUL and the key, exactly as given
+    std::string account;  // the account and key as the listing keeps them
+    std::string key;      // (valid UTF-8), for records that predate bytes
+};
+Owner ownerOf(std::string_view account, std::string_view key);
+
 // One record of type "BrindleBackup".
 struct BackupRecord {
     std::string name;
@@ -65,6 +80,13 @@ struct BackupRecord {
     std::optional<std::int64_t> updatedAtMs;  // milliseconds since 1970, UTC
     std::optional<std::string> account;
     std::optional<std::string> key;
+    // On a save, whom the record is for: the save fails when the name is
+    // held by a record of someone else.
+    std::optional<Owner> owner;
+    // From a fetch: the length and SHA-256 stored with the blob when it was
+    // put (records put by older versions have none). A save works them
+    // out from the bytes it stores.
+    std::optional<BlobDigest> digest;
 };
 
 struct ListEntry {
@@ -106,13 +128,20 @@ void closeStore(Store& store);
 
 void fetchAccountStatus(Store& store, Completion<AccountStatus> done);
 void saveSubscription(Store& store, Subscription subscription, Completion<bool> done);
-// Reports UNKNOWN_ITEM when there is no record of that name.
-void fetchRecord(Store& store, std::string name, Completion<BackupRecord> done);
-// Saves the whole record, replacing any record of the same name.
+// Reports UNKNOWN_ITEM when there is no record of that name that belongs
+// to the owner.
+void fetchRecord(Store& store, std::string name, Owner owner, Completion<BackupRecord> done);
+// Saves the whole record, replacing any record of the same name of the
+// same owner; reports SERVER_RECORD_CHANGED when the name is held by a
+// record of another.
 void saveRecord(Store& store, BackupRecord record, Completion<bool> done);
-// Reports UNKNOWN_ITEM when there was no record of that name.
-void deleteRecord(Store& store, std::string name, Completion<bool> done);
+// Reports UNKNOWN_ITEM when there was no record of that name that belongs
+// to the owner.
+void deleteRecord(Store& store, std::string name, Owner owner, Completion<bool> done);
 void queryAllRecords(Store& store, Completion<std::vector<ListEntry>> done);
+
+// The error text for a blob that does not match the digest stored with it.
+std::string damagedBlobMessage(const std::string& name);
 
 // Where the embedded stores live: $XDG_DATA_HOME/brindlehq-cloudkit, with
 // XDG_DATA_HOME defaulting to ~/.local/share.

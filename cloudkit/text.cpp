@@ -1,5 +1,7 @@
 #include "text.hpp"
 
+#include "digest.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -19,6 +21,7 @@ constexpr ScalarRange ALPHANUMERIC_RANGES[] = {
 constexpr char32_t REPLACEMENT = 0xFFFD;
 constexpr std::size_t STEM_MAX = 160;
 constexpr std::size_t STEM_PREFIX = 80;
+constexpr std::size_t MIN_BARE_SECRET = 4;
 
 } // namespace
 
@@ -103,53 +106,151 @@ std::string recordName(std::string_view key, std::string_view accountId) {
     return "cb_backup_" + safe(key) + "__" + safe(accountId);
 }
 
-std::string sha256Hex(std::string_view data) {
-    static constexpr std::array<std::uint32_t, 64> K = {
-        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-        0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-        0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-        0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-        0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-        0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-        0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-    std::array<std::uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::string message(data);
-    const std::uint64_t bitLength = static_cast<std::uint64_t>(data.size()) * 8;
-    message += static_cast<char>(0x80);
-    while (message.size() % 64 != 56) message += '\0';
-    for (int shift = 56; shift >= 0; shift -= 8) message += static_cast<char>((bitLength >> shift) & 0xFF);
-    auto rotr = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-    for (std::size_t block = 0; block < message.size(); block += 64) {
-        std::array<std::uint32_t, 64> w{};
-        for (std::size_t t = 0; t < 16; ++t) {
-            for (std::size_t b = 0; b < 4; ++b)
-                w[t] = (w[t] << 8) | static_cast<unsigned char>(message[block + t * 4 + b]);
+std::string sha256Hex(std::string_view data) { return digestOf(data.data(), data.size()).sha256; }
+
+std::string printable(std::string_view text) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead == '\\') {
+            out += "\\\\";
+            ++i;
+            continue;
         }
-        for (std::size_t t = 16; t < 64; ++t) {
-            const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
-            const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
-            w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+        if (lead == '\n' || lead == '\r' || lead == '\t') {
+            out += lead == '\n' ? "\\n" : lead == '\r' ? "\\r" : "\\t";
+            ++i;
+            continue;
         }
-        auto v = h;
-        for (std::size_t t = 0; t < 64; ++t) {
-            const std::uint32_t s1 = rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25);
-            const std::uint32_t choice = (v[4] & v[5]) ^ (~v[4] & v[6]);
-            const std::uint32_t t1 = v[7] + s1 + choice + K[t] + w[t];
-            const std::uint32_t s0 = rotr(v[0], 2) ^ rotr(v[0], 13) ^ rotr(v[0], 22);
-            const std::uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-            v = {t1 + s0 + majority, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};
+        // Decode one scalar to tell a well-formed sequence from a stray byte.
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                                              : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        std::vector<char32_t> scalars;
+        if (length != 0 && i + length <= text.size()) scalars = decodeUtf8(text.substr(i, length));
+        if (scalars.size() != 1) {
+            out += "\\x";
+            out += HEX[lead >> 4];
+            out += HEX[lead & 15];
+            ++i;
+            continue;
         }
-        for (std::size_t k = 0; k < 8; ++k) h[k] += v[k];
+        const char32_t scalar = scalars[0];
+        if (scalar < 0x20 || (scalar >= 0x7F && scalar <= 0x9F) || scalar == 0x2028 || scalar == 0x2029) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(scalar));
+            out += escape;
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
     }
-    std::string hex;
-    for (std::uint32_t word : h) {
-        char part[9];
-        std::snprintf(part, sizeof part, "%08x", word);
-        hex += part;
+    return out;
+}
+
+namespace {
+
+std::string percentDecoded(std::string_view text) {
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && digit(text[i + 1]) >= 0 && digit(text[i + 2]) >= 0) {
+            out += static_cast<char>(digit(text[i + 1]) * 16 + digit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
     }
-    return hex;
+    return out;
+}
+
+bool startsWithNoCase(std::string_view text, std::size_t at, std::string_view word) {
+    if (at + word.size() > text.size()) return false;
+    for (std::size_t k = 0; k < word.size(); ++k) {
+        char c = text[at + k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[k]) return false;
+    }
+    return true;
+}
+
+void addSecret(std::vector<std::string>& secrets, std::string_view raw) {
+    for (std::string secret : {std::string(raw), percentDecoded(raw)}) {
+        if (!secret.empty() && std::find(secrets.begin(), secrets.end(), secret) == secrets.end())
+            secrets.push_back(std::move(secret));
+    }
+}
+
+} // namespace
+
+std::vector<std::string> uriSecrets(std::string_view uri) {
+    std::vector<std::string> secrets;
+    std::size_t start = 0;
+    if (uri.rfind("postgresql://", 0) == 0) start = 13;
+    else if (uri.rfind("postgres://", 0) == 0) start = 11;
+    else return secrets;
+    // The user info ends at the first "@" before any "/", as libpq reads it.
+    const std::size_t stop = uri.find_first_of("@/", start);
+    if (stop != std::string_view::npos && uri[stop] == '@') {
+        const std::string_view userInfo = uri.substr(start, stop - start);
+        if (const std::size_t colon = userInfo.find(':'); colon != std::string_view::npos)
+            addSecret(secrets, userInfo.substr(colon + 1));
+    }
+    const std::size_t query = uri.find('?', stop == std::string_view::npos ? start : stop);
+    if (query == std::string_view::npos) return secrets;
+    std::string_view rest = uri.substr(query + 1);
+    while (true) {
+        const std::size_t amp = rest.find('&');
+        const std::string_view param = rest.substr(0, amp);
+        const std::size_t equals = param.find('=');
+        if (equals != std::string_view::npos && percentDecoded(param.substr(0, equals)) == "password")
+            addSecret(secrets, param.substr(equals + 1));
+        if (amp == std::string_view::npos) break;
+        rest = rest.substr(amp + 1);
+    }
+    return secrets;
+}
+
+std::string maskPasswords(std::string_view text, const std::vector<std::string>& secrets) {
+    static constexpr std::string_view MASK = "***";
+    std::string out(text);
+    // The password of every URI's user info.
+    for (std::size_t scheme = out.find("://"); scheme != std::string::npos; scheme = out.find("://", scheme + 3)) {
+        const std::size_t begin = scheme + 3;
+        const std::size_t end = out.find_first_of("@/\"' \t\n", begin);
+        if (end == std::string::npos || out[end] != '@') continue;
+        const std::size_t colon = out.find(':', begin);
+        if (colon < end) out.replace(colon + 1, end - colon - 1, MASK);
+    }
+    // The value of every password parameter, in URIs and connection strings.
+    for (std::size_t at = 0; at < out.size(); ++at) {
+        if (!startsWithNoCase(out, at, "password=")) continue;
+        const std::size_t begin = at + 9;
+        const std::size_t end = std::min(out.find_first_of("&#\"' \t\n", begin), out.size());
+        out.replace(begin, end - begin, MASK);
+        at = begin + MASK.size() - 1;
+    }
+    // A secret quoted on its own (libpq quotes a token it cannot decode),
+    // and anywhere else unless it is so short that it would match common
+    // text. Longer secrets first, so that one that contains another is
+    // masked whole.
+    std::vector<std::string> ordered = secrets;
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    for (const std::string& secret : ordered) {
+        if (secret.empty() || secret == MASK) continue;
+        const std::string target = secret.size() >= MIN_BARE_SECRET ? secret : "\"" + secret + "\"";
+        const std::string replacement = secret.size() >= MIN_BARE_SECRET ? std::string(MASK) : "\"" + std::string(MASK) + "\"";
+        for (std::size_t at = out.find(target); at != std::string::npos; at = out.find(target, at + replacement.size()))
+            out.replace(at, target.size(), replacement);
+    }
+    return out;
 }
 
 std::string containerStem(std::string_view identifier) {

@@ -4,7 +4,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git python3
   googletest libgtest-dev libgmock-dev nlohmann-json3-dev libsimdjson-dev
-  libsqlite3-dev sqlite3 libpq-dev postgresql
+  libsqlite3-dev sqlite3 libpq-dev libssl-dev postgresql
   libtesseract-dev libleptonica-dev tesseract-ocr tesseract-ocr-eng
   imagemagick fonts-dejavu-core time
   libsystemd-dev libxcb1-dev libxcb-xtest0-dev libxcb-randr0-dev

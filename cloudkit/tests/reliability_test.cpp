@@ -136,6 +136,35 @@ TEST(SqliteReliability, KilledPutsLeaveTheOldOrTheNewBlob) {
     EXPECT_GT(killedMidway, 0);
 }
 
+TEST(SqliteReliability, KilledGetsLeaveNothingBehindForLong) {
+    TempFolder data;
+    TempFolder work;
+    TempFolder outFolder;
+    const std::string container = "killed.gets";
+    const std::string blob = pattern('g', 48u << 20);
+    writeFile(work.path + "/in", blob);
+    ASSERT_EQ(runTool({"put", "u", "k", work.path + "/in", container}, data.path).status, 0);
+    const std::string out = outFolder.path + "/out";
+    writeFile(out, "earlier backup");
+    std::mt19937 random(20260103);
+    int killedMidway = 0;
+    for (int round = 0; round < 10; ++round) {
+        const pid_t pid = startTool({"get", "u", "k", out, container}, data.path);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 80000));
+        ::kill(pid, SIGKILL);
+        killedMidway += waitTool(pid) == 128 + SIGKILL;
+        const std::string now = readFile(out);
+        ASSERT_TRUE(now == "earlier backup" || now == blob) << "round " << round << ": " << now.size() << " bytes";
+    }
+    // The next get removes what the killed ones left, and leaves only its output.
+    RunResult get = runTool({"get", "u", "k", out, container}, data.path);
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(folderEntries(outFolder.path), std::vector<std::string>{"out"});
+    EXPECT_EQ(readFile(out), blob);
+    std::printf("%d of 10 gets were killed before they finished\n", killedMidway);
+    EXPECT_GT(killedMidway, 0);
+}
+
 TEST(SqliteReliability, EightProcessesAtOnceAllSucceed) { concurrentPutsAndGets("concurrent.test"); }
 
 TEST(PostgresReliability, EightProcessesAtOnceAllSucceed) {
