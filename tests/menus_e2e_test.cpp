@@ -323,6 +323,14 @@ TEST(MenusItems, FirstBarChildIsReachableByTitleAndTitlesMatchWholly) {
   }
 }
 
+TEST(MenusItems, AFailureIsOneLineWhateverTheTitleHolds) {
+  RunResult r = runScene(standardBar(), {"menus", "View\nuiglean: forged\r\x1b[2K"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, "uiglean: no menu titled \"View\\nuiglean: forged\\u000d\\u001b[2K\"\n");
+  r = runScene(standardBar(), {"menus", "\xC2\x85\xFF"});
+  EXPECT_EQ(r.err, "uiglean: no menu titled \"\\u0085\xEF\xBF\xBD\"\n");
+}
+
 TEST(MenusItems, NonAsciiTitlesMatchIgnoringCase) {
   json scene =
       sceneWithBar({barItem("a", "A", {item("x")}), barItem("bearb", "Ärger", {item("Straße")}),

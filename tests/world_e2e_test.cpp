@@ -128,6 +128,34 @@ TEST(World, SizeLimitAndFiltersThatStillCountAsTitledWindows) {
   EXPECT_EQ(r.count("AXUIElementCreateApplication", {{"pid", 101}}), 1u);
 }
 
+TEST(World, FramesThatOverflowOnceStandardizedAreLeftOut) {
+  json scene = baseScene();
+  scene["screenCaptureAccess"] = false;
+  scene["displays"] = {{{"id", 1}, {"bounds", {-1.7e308, 0, -1.7e308, 900}}},
+                       {{"id", 2}, {"bounds", {0, 0, 1440, 900}}},
+                       {{"id", 3}, {"bounds", {0, 1.5e308, 1000, -1.5e308}}},
+                       {{"id", 4}, {"bounds", {0, -1e308, 800, -1e308}}}};
+  scene["mainDisplay"] = 1;
+  scene["windowList"] = {
+      entry(60, 101, "Wide left", {-1.7e308, 10, -1.7e308, 500}),
+      entry(61, 101, "Tall up", {10, -1e308, 500, -1e308}),
+      entry(62, 101, "Huge but fine", {1.7e308, 10, -1.7e308, 500}),
+      entry(63, 101, "Ordinary", {10, 10, 500, 500}),
+  };
+  RunResult r = runScene(scene, {"world"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json out = r.outJson();
+  ASSERT_EQ(out["displays"].size(), 2u);
+  EXPECT_EQ(out["displays"][0], json({{"id", 2}, {"frame", {0, 0, 1440, 900}}, {"main", false}}));
+  EXPECT_EQ(out["displays"][1]["frame"], json({0, 0, 1000, 1.5e308}));
+  std::vector<std::string> titles;
+  for (const auto& w : out["windows"]) titles.push_back(w["title"]);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Huge but fine", "Ordinary"}));
+  EXPECT_EQ(out["windows"][0]["frame"], json({0, 10, 1.7e308, 500}));
+  // The left-out windows were still titled windows.
+  EXPECT_EQ(out["screenRecordingGranted"], true);
+}
+
 TEST(World, UntitledWindowsLeaveTheAnswerToTheSystem) {
   json scene = baseScene();
   scene["windowList"] = {

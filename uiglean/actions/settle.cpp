@@ -34,6 +34,8 @@ SettleParams settleParams(const std::vector<std::string>& arguments) {
 
 namespace {
 
+constexpr double SETTLE_SLICE_MS = 50;
+
 void settleCallback(const Observer&, const Element&, const std::string& notification, void*) {
   lastEventAt = currentTime();
   if (seenEvents.size() < 20 &&
@@ -64,8 +66,12 @@ void cmdSettle() {
   for (;;) {
     double e = (currentTime() - start) * 1000.0;
     if (!(e < limit)) break;
-    runLoopRunInMode(0.05, true);
+    // The wait goes in slices and can end only at a slice's end; when nothing arrives it goes on
+    // until the time limit or the quiet period is reached, so those slices are waited in one go.
     double q = (currentTime() - lastEventAt) * 1000.0;
+    double slices = std::max(1.0, std::ceil(std::min(limit - e, quiet - q) / SETTLE_SLICE_MS));
+    runLoopRunInMode(slices * SETTLE_SLICE_MS / 1000.0, true);
+    q = (currentTime() - lastEventAt) * 1000.0;
     if (!(q < quiet)) {
       settled = true;
       break;

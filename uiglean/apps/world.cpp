@@ -110,6 +110,10 @@ bool isFinite(const Rect& r) {
          std::isfinite(r.height);
 }
 
+// Whether the rectangle's frame can be written: finite as it is and once standardized (x + width
+// overflows for a large negative width).
+bool isWritable(const Rect& r) { return isFinite(r) && isFinite(standardized(r)); }
+
 }  // namespace
 
 std::optional<std::uint32_t> displayFor(const std::vector<DisplayEntry>& displays,
@@ -150,7 +154,11 @@ WorldPayload surveyWorld(double startedAt) {
   std::vector<DisplayEntry> displays;
   for (std::uint32_t id : activeDisplayList(MAX_DISPLAYS)) {
     if (displays.size() >= MAX_DISPLAYS) break;
-    displays.push_back(DisplayEntry{id, displayBounds(id)});
+    Rect bounds = displayBounds(id);
+    // Bounds that could not be written out (not finite, or overflowing once standardized) leave
+    // the display out, as they do a window.
+    if (!isWritable(bounds)) continue;
+    displays.push_back(DisplayEntry{id, bounds});
   }
   std::uint32_t mainId = mainDisplayId();
 
@@ -178,8 +186,8 @@ WorldPayload surveyWorld(double startedAt) {
 
     Rect rect = windowBounds(entry);
     Rect box = standardized(rect);
-    // A rectangle that is not finite could not be written out; such a window is not listed.
-    if (!isFinite(rect) || !(box.width >= MIN_WORLD_WINDOW_SIDE) ||
+    // A rectangle that could not be written out is not listed.
+    if (!isWritable(rect) || !(box.width >= MIN_WORLD_WINDOW_SIDE) ||
         !(box.height >= MIN_WORLD_WINDOW_SIDE)) {
       continue;
     }

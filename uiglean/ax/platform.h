@@ -65,9 +65,17 @@ struct Range {
 // A platform number. Booleans are numbers too; isBool remembers that the platform handed out a
 // boolean. isInteger is true when the platform holds the number as an integer type.
 struct Number {
+  Number() = default;
+  explicit Number(double v, bool boolean = false, bool integral = false,
+                  std::optional<std::int64_t> exact = std::nullopt)
+      : value(v), isBool(boolean), isInteger(integral), integer(exact) {}
+
   double value = 0;
   bool isBool = false;
   bool isInteger = false;
+  // The exact value of an integer, when the platform has it (a double holds integers only up to
+  // 2^53 exactly).
+  std::optional<std::int64_t> integer;
 };
 
 // A value of a kind the tool never interprets (a date, a URL, ...), described for diagnostics.

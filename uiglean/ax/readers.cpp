@@ -73,6 +73,7 @@ std::int64_t integerValue(double v) {
 }
 
 std::string numberText(const Number& n) {
+  if (n.integer) return std::to_string(*n.integer);
   double v = n.value;
   if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e18) {
     return std::to_string(static_cast<long long>(v));

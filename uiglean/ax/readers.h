@@ -44,8 +44,8 @@ std::optional<std::string> nonEmpty(const std::optional<std::string>& s);
 // A real truncated toward zero, saturated at the signed 64-bit range; 0 for NaN.
 std::int64_t integerValue(double v);
 
-// The decimal text of a number: integral values without a decimal point, others in the shortest
-// form that reads back as the same double.
+// The decimal text of a number: exact integers and integral values without a decimal point,
+// others in the shortest form that reads back as the same double.
 std::string numberText(const Number& n);
 
 }  // namespace uiglean

@@ -54,6 +54,32 @@ std::string sanitizeUtf8(std::string_view s) {
   return out;
 }
 
+std::string escapeControls(std::string_view s) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(s.size());
+  auto escaped = [&](unsigned code) {
+    out += "\\u00";
+    out.push_back(hex[code >> 4]);
+    out.push_back(hex[code & 0xf]);
+  };
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c == 0x7f) {
+      escaped(c);
+    } else if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
+      escaped(static_cast<unsigned char>(s[i + 1]));  // U+0080 to U+009F
+      ++i;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
 namespace {
 
 bool isValidUtf8(std::string_view s) {

@@ -20,6 +20,10 @@ struct EncodeError : std::runtime_error {
 // subpart, as the Unicode standard recommends).
 std::string sanitizeUtf8(std::string_view s);
 
+// Returns `s` (valid UTF-8) with its control characters written out, so that it stays on one line:
+// a line feed as backslash and "n", every other control character (C0, DEL and C1) as \u00XX.
+std::string escapeControls(std::string_view s);
+
 struct JsonWriter {
   std::string out;
 

@@ -55,6 +55,16 @@ TEST(JsonWriter, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(out, "\"w" + fffd + "0\"");
 }
 
+TEST(FailureLine, ControlCharactersAreWrittenOut) {
+  EXPECT_EQ(escapeControls("View\nuiglean: forged"), "View\\nuiglean: forged");
+  EXPECT_EQ(escapeControls(std::string("a\rb\tc\x1b[31m\x7f\0d", 13)),
+            "a\\u000db\\u0009c\\u001b[31m\\u007f\\u0000d");
+  // C1 controls (U+0085 is a line break to some terminals) but not the letters next to them.
+  EXPECT_EQ(escapeControls("x\xC2\x85y \xC2\xA0 \xC3\xA9 \xE2\x80\x94"),
+            "x\\u0085y \xC2\xA0 \xC3\xA9 \xE2\x80\x94");
+  EXPECT_EQ(escapeControls("a \\n stays"), "a \\n stays");
+}
+
 TEST(JsonWriter, NumbersReadBackAndNonFiniteThrows) {
   EXPECT_EQ(jsonNumber(1440), "1440");
   EXPECT_EQ(jsonNumber(0.1), "0.1");

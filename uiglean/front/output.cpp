@@ -35,7 +35,7 @@ void writeAll(int fd, const std::string& bytes) {
 
 void fail(const std::string& message, std::int32_t code) {
   std::fflush(stdout);
-  writeAll(2, "uiglean: " + sanitizeUtf8(message) + "\n");
+  writeAll(2, "uiglean: " + escapeControls(sanitizeUtf8(message)) + "\n");
   std::exit(code);
 }
 

@@ -1,6 +1,7 @@
 #include "uiglean/platform/scripted/scene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <simdjson.h>
 #include <set>
@@ -227,6 +228,13 @@ double getNumber(const Doc& j, const Loc& where) {
   return j.get<double>();
 }
 
+// A time from now or from the start of the run, in milliseconds.
+double getTime(const Doc& j, const Loc& where) {
+  double ms = getNumber(j, where);
+  if (!(ms >= 0 && ms < kMaxSceneMs)) bad(where, "expected a time of 0 to 1e15 ms");
+  return ms;
+}
+
 std::string getString(const Doc& j, const Loc& where) {
   if (!j.is_string()) bad(where, "expected a string");
   return j.get<std::string>();
@@ -293,9 +301,10 @@ PlistValue toPlist(const Doc& j) {
   PlistValue v;
   if (j.is_boolean()) {
     v.v = j.get<bool>();
-  } else if (j.is_number_integer() || j.is_number_unsigned()) {
+  } else if (j.type() == Doc::Type::INT64) {
     v.v = j.get<std::int64_t>();
-  } else if (j.is_number_float()) {
+  } else if (j.is_number()) {
+    // A real, or an integer beyond the window server's signed integers.
     v.v = j.get<double>();
   } else if (j.is_string()) {
     v.v = j.get<std::string>();
@@ -317,6 +326,7 @@ Effect parseEffect(Scene& scene, const Doc& j, const Loc& where, const std::stri
   const Doc& body = j.begin().value();
   Loc w = at(where, kind);
   Effect e;
+  e.where = w.str();
   if (kind == "setAttr" || kind == "removeAttr") {
     getObject(body, w);
     e.kind = kind == "setAttr" ? Effect::Kind::SetAttr : Effect::Kind::RemoveAttr;
@@ -338,7 +348,7 @@ Effect parseEffect(Scene& scene, const Doc& j, const Loc& where, const std::stri
     e.kind = Effect::Kind::Notify;
     if (!body.contains("name")) bad(w, "missing \"name\"");
     e.name = getString(body["name"], at(w, "name"));
-    if (body.contains("afterMs")) e.afterMs = getNumber(body["afterMs"], at(w, "afterMs"));
+    if (body.contains("afterMs")) e.afterMs = getTime(body["afterMs"], at(w, "afterMs"));
   } else if (kind == "frontmost") {
     e.kind = Effect::Kind::Frontmost;
     if (!body.is_null()) e.pid = getInt32(body, w);
@@ -490,10 +500,12 @@ SNotification parseNotification(const Doc& j, const Loc& where) {
     if (k == "name") {
       n.name = getString(it.value(), w);
     } else if (k == "atMs") {
-      n.atMs = getNumber(it.value(), w);
+      n.atMs = getTime(it.value(), w);
     } else if (k == "everyMs") {
       n.everyMs = getNumber(it.value(), w);
-      if (*n.everyMs <= 0) bad(w, "everyMs must be positive");
+      if (!(*n.everyMs >= kMinPeriodMs && *n.everyMs < kMaxSceneMs)) {
+        bad(w, "expected a period of 1 to 1e15 ms");
+      }
     } else if (k == "untilMs") {
       n.untilMs = getNumber(it.value(), w);
     } else if (k == "unsupported") {
@@ -523,7 +535,9 @@ void resolveRefs(Scene& scene, SValue& v, const SElement& owner, const std::stri
   }
 }
 
-void resolveElementRefs(Scene& scene, const SElementPtr& root) {
+// Resolves the references below `root` and checks what its effects act on: elements that exist,
+// and applications (`pids`) that the scene has.
+void resolveElementRefs(Scene& scene, const SElementPtr& root, const std::set<std::int32_t>& pids) {
   std::vector<SElement*> stack{root.get()};
   while (!stack.empty()) {
     SElement* e = stack.back();
@@ -542,6 +556,9 @@ void resolveElementRefs(Scene& scene, const SElementPtr& root) {
             scene.byId.count(eff.elementId) == 0) {
           throw SceneError(e->name + "/on/" + name + ": no element has the id \"" + eff.elementId +
                            "\"");
+        }
+        if (eff.kind == Effect::Kind::Frontmost && eff.pid && pids.count(*eff.pid) == 0) {
+          throw SceneError(eff.where + ": no app has the pid " + std::to_string(*eff.pid));
         }
         visit(eff.value, "on/" + name);
       }
@@ -568,8 +585,15 @@ SValue parseValue(Scene& scene, const Doc& j, const Loc& where, const std::strin
   }
   if (j.is_number()) {
     v.kind = SValue::Kind::Number;
-    v.num = j.get<double>();
-    v.isInteger = !j.is_number_float();
+    if (j.type() == Doc::Type::INT64) {
+      v.isInteger = true;
+      v.integer = j.get<std::int64_t>();
+    } else if (j.type() == Doc::Type::UINT64) {
+      v.isInteger = v.isUnsigned = true;
+      v.uinteger = j.get<std::uint64_t>();
+    } else {
+      v.num = j.get<double>();
+    }
     return v;
   }
   if (j.is_object()) {
@@ -587,8 +611,8 @@ SValue parseValue(Scene& scene, const Doc& j, const Loc& where, const std::strin
     } else if (k == "range") {
       if (!body.is_array() || body.size() != 2) bad(w, "expected [location, length]");
       v.kind = SValue::Kind::Range;
-      v.a = static_cast<double>(getInt(body[0], at(w, 0)));
-      v.b = static_cast<double>(getInt(body[1], at(w, 1)));
+      v.location = getInt(body[0], at(w, 0));
+      v.length = getInt(body[1], at(w, 1));
     } else if (k == "element") {
       v.kind = SValue::Kind::Element;
       auto [e, defined] = parseElementRef(scene, body, w, name);
@@ -652,7 +676,7 @@ Scene parseScene(const std::string& text, const std::string& path) {
   // Keep the top-level keys that writing back does not rebuild from the model.
   scene.original = json::object();
   for (auto it = j.begin(); it != j.end(); ++it) {
-    if (it.key() != "apps" && it.key() != "installed") {
+    if (it.key() != "apps" && it.key() != "installed" && it.key() != "detached") {
       scene.original[std::string(it.key())] = toJson(it.value());
     }
   }
@@ -699,6 +723,11 @@ Scene parseScene(const std::string& text, const std::string& path) {
         }
         scene.installed.push_back(std::move(inst));
       }
+    } else if (k == "detached") {
+      getArray(v, w);
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        scene.detached.push_back(parseElement(scene, v[i], at(w, i), "detached/" + std::to_string(i)));
+      }
     } else if (k == "files") {
       scene.files = getStrings(v, w);
     } else if (k == "displays") {
@@ -737,12 +766,17 @@ Scene parseScene(const std::string& text, const std::string& path) {
   if (scene.frontmost && pids.count(*scene.frontmost) == 0) {
     bad(at(kRoot, "frontmost"), "no app has the pid " + std::to_string(*scene.frontmost));
   }
-  for (auto& app : scene.apps) resolveElementRefs(scene, app.element);
-  for (auto& inst : scene.installed) {
-    if (inst.launches) resolveElementRefs(scene, inst.launches->element);
+  // An effect may bring forward an application that is running or one that can be launched.
+  for (const auto& inst : scene.installed) {
+    if (inst.launches) pids.insert(inst.launches->pid);
   }
+  for (auto& app : scene.apps) resolveElementRefs(scene, app.element, pids);
+  for (auto& inst : scene.installed) {
+    if (inst.launches) resolveElementRefs(scene, inst.launches->element, pids);
+  }
+  for (auto& e : scene.detached) resolveElementRefs(scene, e, pids);
   // Elements reachable only through the id table (defined inside effects) are resolved too.
-  for (auto& [id, e] : scene.byId) resolveElementRefs(scene, e);
+  for (auto& [id, e] : scene.byId) resolveElementRefs(scene, e, pids);
   return scene;
 }
 
@@ -760,45 +794,130 @@ Scene loadScene(const std::string& path) {
 
 namespace {
 
+json numberToJson(const SValue& v) {
+  if (v.isUnsigned) return v.uinteger;
+  if (v.isInteger) return v.integer;
+  return v.num;
+}
+
 // The scene form of a value that holds no element.
 json scalarToJson(const SValue& v) {
   switch (v.kind) {
     case SValue::Kind::Null: return nullptr;
     case SValue::Kind::String: return v.text;
     case SValue::Kind::Bool: return v.num != 0;
-    case SValue::Kind::Number:
-      if (v.isInteger) return static_cast<std::int64_t>(v.num);
-      return v.num;
+    case SValue::Kind::Number: return numberToJson(v);
     case SValue::Kind::Point: return json{{"point", {v.a, v.b}}};
     case SValue::Kind::Size: return json{{"size", {v.a, v.b}}};
-    case SValue::Kind::Range:
-      return json{{"range", {static_cast<std::int64_t>(v.a), static_cast<std::int64_t>(v.b)}}};
+    case SValue::Kind::Range: return json{{"range", {v.location, v.length}}};
     default: return nullptr;
   }
 }
 
-struct Writer {
-  std::set<const SElement*> placed;   // elements that some place defines in line
-  std::set<const SElement*> emitted;  // elements already written out in full
-
-  void collect(const SElementPtr& e, std::set<const SElement*>& visiting) {
-    if (!visiting.insert(e.get()).second) return;
-    for (const auto& [k, v] : e->attrs) collectValue(v, visiting);
+// Calls f(element, definedHere) on each element that the value holds.
+template <class F>
+void forEachElement(const SValue& v, F&& f) {
+  if (v.kind == SValue::Kind::Element && v.element) {
+    f(v.element, !v.inlineDef.empty() && v.inlineDef[0]);
   }
-  void collectValue(const SValue& v, std::set<const SElement*>& visiting) {
-    if (v.kind == SValue::Kind::Element) {
-      if (!v.inlineDef.empty() && v.inlineDef[0]) placed.insert(v.element.get());
-      collect(v.element, visiting);
-    }
+  if (v.kind == SValue::Kind::Elements) {
     for (std::size_t i = 0; i < v.elements.size(); ++i) {
-      if (i < v.inlineDef.size() && v.inlineDef[i]) placed.insert(v.elements[i].get());
-      collect(v.elements[i], visiting);
+      if (v.elements[i]) f(v.elements[i], i < v.inlineDef.size() && v.inlineDef[i]);
     }
+  }
+}
+
+// Each element that something written still names is written out in full exactly once: at the
+// attribute that defines it, else at the first attribute that holds it, else at an effect that
+// holds it, else (when effects only name it) in "detached". An element without an id that several
+// places hold is given one.
+struct Writer {
+  const Scene& scene;
+  std::set<const SElement*> seen;
+  std::vector<SElementPtr> order;                 // seen elements, in the order first reached
+  std::map<const SElement*, int> holders;         // places that hold each element
+  std::set<const SElement*> placed;               // elements that an attribute defines in line
+  std::set<const SElement*> inAttributes;         // elements that some attribute holds
+  std::set<const SElement*> emitted;              // elements already written out in full
+  bool inEffect = false;                          // writing the value of an effect
+  std::map<const SElement*, std::string> givenIds;
+  std::vector<SElementPtr> detached;
+
+  void reach(const SElementPtr& root) {
+    std::vector<SElementPtr> stack{root};
+    while (!stack.empty()) {
+      SElementPtr e = std::move(stack.back());
+      stack.pop_back();
+      if (!seen.insert(e.get()).second) continue;
+      order.push_back(e);
+      auto holdInAttribute = [&](const SElementPtr& c, bool definedHere) {
+        ++holders[c.get()];
+        inAttributes.insert(c.get());
+        if (definedHere) placed.insert(c.get());
+        stack.push_back(c);
+      };
+      auto holdInEffect = [&](const SElementPtr& c, bool) {
+        ++holders[c.get()];
+        stack.push_back(c);
+      };
+      for (const auto& [k, v] : e->attrs) forEachElement(v, holdInAttribute);
+      for (const auto& [name, effects] : e->on) {
+        for (const auto& eff : effects) forEachElement(eff.value, holdInEffect);
+      }
+    }
+  }
+
+  // A place of its own: an application's element or a detached one.
+  void root(const SElementPtr& e) {
+    ++holders[e.get()];
+    placed.insert(e.get());
+    inAttributes.insert(e.get());
+    reach(e);
+  }
+
+  void detach(const SElementPtr& e) {
+    if (seen.count(e.get())) return;
+    detached.push_back(e);
+    root(e);
+  }
+
+  // Elements that the effects of reached elements act on, and what those reach in turn.
+  void reachEffectTargets() {
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      for (const auto& [name, effects] : order[i]->on) {
+        for (const auto& eff : effects) {
+          if (eff.kind != Effect::Kind::SetAttr && eff.kind != Effect::Kind::RemoveAttr) continue;
+          if (auto it = scene.byId.find(eff.elementId); it != scene.byId.end()) detach(it->second);
+        }
+      }
+    }
+  }
+
+  void giveIds() {
+    std::set<std::string> taken;
+    for (const auto& e : order) {
+      if (!e->id.empty() || holders[e.get()] < 2) continue;
+      std::string base = e->name.empty() ? std::string("element") : e->name;
+      std::string id = base;
+      for (int n = 2; scene.byId.count(id) != 0 || taken.count(id) != 0; ++n) {
+        id = base + "~" + std::to_string(n);
+      }
+      taken.insert(id);
+      givenIds[e.get()] = id;
+    }
+  }
+
+  std::string idOf(const SElement* e) const {
+    if (!e->id.empty()) return e->id;
+    auto it = givenIds.find(e);
+    return it == givenIds.end() ? std::string() : it->second;
   }
 
   json ref(const SElementPtr& e, bool definedHere) {
-    bool full = !emitted.count(e.get()) && (definedHere || !placed.count(e.get()) || e->id.empty());
-    if (!full) return json{{"element", e->id}};
+    std::string id = idOf(e.get());
+    bool full = !emitted.count(e.get()) && (definedHere || !placed.count(e.get()) || id.empty());
+    if (inEffect && inAttributes.count(e.get()) && !id.empty()) full = false;
+    if (!full) return json{{"element", id}};
     return json{{"element", element(e)}};
   }
 
@@ -812,10 +931,12 @@ struct Writer {
       case SValue::Kind::Size:
       case SValue::Kind::Range: return scalarToJson(v);
       case SValue::Kind::Element:
+        if (!v.element) return nullptr;
         return ref(v.element, !v.inlineDef.empty() && v.inlineDef[0]);
       case SValue::Kind::Elements: {
         json list = json::array();
         for (std::size_t i = 0; i < v.elements.size(); ++i) {
+          if (!v.elements[i]) continue;
           json r = ref(v.elements[i], i < v.inlineDef.size() && v.inlineDef[i]);
           list.push_back(r["element"].is_object() ? r["element"] : r);
         }
@@ -828,8 +949,12 @@ struct Writer {
 
   json effect(const Effect& e) {
     switch (e.kind) {
-      case Effect::Kind::SetAttr:
-        return json{{"setAttr", {{"element", e.elementId}, {"attr", e.attr}, {"value", value(e.value)}}}};
+      case Effect::Kind::SetAttr: {
+        inEffect = true;
+        json v = value(e.value);
+        inEffect = false;
+        return json{{"setAttr", {{"element", e.elementId}, {"attr", e.attr}, {"value", v}}}};
+      }
       case Effect::Kind::RemoveAttr:
         return json{{"removeAttr", {{"element", e.elementId}, {"attr", e.attr}}}};
       case Effect::Kind::Notify:
@@ -842,8 +967,10 @@ struct Writer {
 
   json element(const SElementPtr& e) {
     emitted.insert(e.get());
+    const bool wasInEffect = inEffect;
+    inEffect = false;
     json o = json::object();
-    if (!e->id.empty()) o["id"] = e->id;
+    if (std::string id = idOf(e.get()); !id.empty()) o["id"] = id;
     for (const auto& [k, v] : e->attrs) o[k] = value(v);
     if (!e->errors.empty()) o["errors"] = e->errors;
     if (e->actions) o["actions"] = *e->actions;
@@ -861,6 +988,7 @@ struct Writer {
       }
       o["on"] = on;
     }
+    inEffect = wasInEffect;
     return o;
   }
 
@@ -873,27 +1001,31 @@ struct Writer {
     if (a.hidden) o["hidden"] = true;
     if (!a.activates) o["activates"] = false;
     if (a.activateDelayMs != 0) o["activateDelayMs"] = a.activateDelayMs;
-    o["element"] = element(a.element);
+    // A launched application shares its element with the installed entry that launched it; the
+    // running one defines it, and the entry (never launched again) is written without one.
+    if (!emitted.count(a.element.get())) o["element"] = element(a.element);
     return o;
   }
 };
+
+bool hasApp(const Scene& scene, std::int32_t pid) {
+  return std::any_of(scene.apps.begin(), scene.apps.end(),
+                     [&](const SApp& a) { return a.pid == pid; });
+}
 
 }  // namespace
 
 json sceneToJson(const Scene& scene, double nowMs) {
   json out = scene.original;
-  Writer w;
-  std::set<const SElement*> visiting;
-  for (const auto& a : scene.apps) {
-    w.placed.insert(a.element.get());
-    w.collect(a.element, visiting);
-  }
+  Writer w{scene, {}, {}, {}, {}, {}, {}, false, {}, {}};
+  for (const auto& a : scene.apps) w.root(a.element);
   for (const auto& inst : scene.installed) {
-    if (inst.launches) {
-      w.placed.insert(inst.launches->element.get());
-      w.collect(inst.launches->element, visiting);
-    }
+    if (inst.launches) w.root(inst.launches->element);
   }
+  for (const auto& e : scene.detached) w.detach(e);
+  w.reachEffectTargets();
+  w.giveIds();
+
   json apps = json::array();
   for (const auto& a : scene.apps) apps.push_back(w.app(a));
   out["apps"] = apps;
@@ -909,11 +1041,21 @@ json sceneToJson(const Scene& scene, double nowMs) {
     }
     out["installed"] = installed;
   }
+  json detached = json::array();
+  for (const auto& e : w.detached) {
+    if (!w.emitted.count(e.get())) detached.push_back(w.element(e));
+  }
+  // Whatever was only ever named by a reference (its place of definition never written) as well.
+  for (std::size_t i = 0; i < w.order.size(); ++i) {
+    if (!w.emitted.count(w.order[i].get())) detached.push_back(w.element(w.order[i]));
+  }
+  if (!detached.empty()) out["detached"] = detached;
   if (!scene.notifications.empty() || out.contains("notifications")) {
     json list = json::array();
     for (const auto& n : scene.notifications) {
       if (n.done) continue;
-      json o{{"name", n.name}, {"atMs", std::max(0.0, n.nextMs - nowMs)}};
+      double at = std::clamp(n.nextMs - nowMs, 0.0, std::nextafter(kMaxSceneMs, 0.0));
+      json o{{"name", n.name}, {"atMs", at}};
       if (n.everyMs) o["everyMs"] = *n.everyMs;
       if (n.untilMs) o["untilMs"] = *n.untilMs - nowMs;
       if (n.unsupported) o["unsupported"] = true;
@@ -921,12 +1063,63 @@ json sceneToJson(const Scene& scene, double nowMs) {
     }
     out["notifications"] = list;
   }
-  if (scene.frontmost) {
+  // A frontmost pid that no running application has is no frontmost application.
+  if (scene.frontmost && hasApp(scene, *scene.frontmost)) {
     out["frontmost"] = *scene.frontmost;
   } else {
     out["frontmost"] = nullptr;
   }
   return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The scene's lifetime.
+
+Scene::Scene(Scene&& other) noexcept : SceneData(std::move(other)) { other.forget(); }
+
+Scene& Scene::operator=(Scene&& other) noexcept {
+  if (this != &other) {
+    cut();
+    SceneData::operator=(std::move(other));
+    other.forget();
+  }
+  return *this;
+}
+
+Scene::~Scene() { cut(); }
+
+void Scene::forget() {
+  apps.clear();
+  installed.clear();
+  detached.clear();
+  byId.clear();
+}
+
+void Scene::cut() {
+  std::vector<SElementPtr> stack;
+  for (const auto& a : apps) stack.push_back(a.element);
+  for (const auto& inst : installed) {
+    if (inst.launches) stack.push_back(inst.launches->element);
+  }
+  for (const auto& e : detached) stack.push_back(e);
+  for (const auto& [id, e] : byId) stack.push_back(e);
+  std::set<SElement*> seen;
+  std::vector<SElementPtr> all;
+  while (!stack.empty()) {
+    SElementPtr e = std::move(stack.back());
+    stack.pop_back();
+    if (!e || !seen.insert(e.get()).second) continue;
+    all.push_back(e);
+    auto hold = [&](const SElementPtr& c, bool) { stack.push_back(c); };
+    for (const auto& [k, v] : e->attrs) forEachElement(v, hold);
+    for (const auto& [name, effects] : e->on) {
+      for (const auto& eff : effects) forEachElement(eff.value, hold);
+    }
+  }
+  for (const auto& e : all) {
+    e->attrs.clear();
+    e->on.clear();
+  }
 }
 
 json valueToJournal(const SValue& v) {

@@ -30,9 +30,15 @@ struct SValue {
   enum class Kind { Null, String, Number, Bool, Point, Size, Range, Element, Elements, Other };
   Kind kind = Kind::Null;
   std::string text;          // String
-  double num = 0;            // Number, Bool (0/1)
-  bool isInteger = false;    // Number
-  double a = 0, b = 0;       // Point, Size, Range
+  double num = 0;            // Number (a real), Bool (0/1)
+  // Number: a JSON integer is held exactly, in `integer`, or in `uinteger` when it is beyond the
+  // signed range.
+  bool isInteger = false;
+  bool isUnsigned = false;
+  std::int64_t integer = 0;
+  std::uint64_t uinteger = 0;
+  double a = 0, b = 0;       // Point, Size
+  std::int64_t location = 0, length = 0;  // Range
   SElementPtr element;       // Element
   std::vector<SElementPtr> elements;  // Elements
   // Element(s) defined at this place in the scene (rather than referred to by id).
@@ -49,6 +55,7 @@ struct Effect {
   std::string name;
   double afterMs = 0;
   std::optional<std::int32_t> pid;  // Frontmost: none means no frontmost application
+  std::string where;                // the place in the scene that defines it, for errors
 };
 
 }  // namespace uiglean
@@ -109,11 +116,18 @@ struct SNotification {
   std::optional<double> everyMs;
   std::optional<double> untilMs;
   bool unsupported = false;
-  double nextMs = 0;  // next arrival
+  double nextMs = 0;  // next arrival: atMs + arrivals * everyMs
+  double arrivals = 0;  // arrivals gone, of a repeating notification
   bool done = false;
 };
 
-struct Scene {
+// Notification times, in milliseconds: a start at or after 0 and before kMaxSceneMs, a period of
+// at least kMinPeriodMs. Every arrival then differs from the one before it, and a run loop reaches
+// the next arrival in one step.
+inline constexpr double kMaxSceneMs = 1e15;
+inline constexpr double kMinPeriodMs = 1;
+
+struct SceneData {
   std::string path;
   json original;  // top-level keys, as read
   bool trusted = true;
@@ -122,6 +136,8 @@ struct Scene {
   std::optional<std::int32_t> frontmost;
   std::vector<SApp> apps;
   std::vector<SInstalled> installed;
+  // Elements that no application shows but that effects or references still name.
+  std::vector<SElementPtr> detached;
   std::vector<std::string> files;
   std::vector<SDisplay> displays;
   std::optional<std::uint32_t> mainDisplay;
@@ -133,6 +149,21 @@ struct Scene {
   bool persist = false;
 
   std::unordered_map<std::string, SElementPtr> byId;
+};
+
+struct Scene : SceneData {
+  Scene() = default;
+  Scene(Scene&& other) noexcept;
+  Scene& operator=(Scene&& other) noexcept;
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
+  // Elements can refer to each other in cycles (AXParent, an element naming itself); the scene
+  // cuts the references between its elements when it goes, so that they go with it.
+  ~Scene();
+
+ private:
+  void cut();
+  void forget();
 };
 
 // Reads and checks a scene; throws SceneError naming the file and the JSON location.

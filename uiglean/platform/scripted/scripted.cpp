@@ -1,5 +1,9 @@
 // The scripted platform: answers every platform call from the scene and journals it.
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +14,7 @@
 #include <iostream>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/front/json.h"
 #include "uiglean/platform/scripted/scripted.h"
 
 namespace uiglean {
@@ -45,7 +50,7 @@ struct State {
   Scene scene;
   bool loaded = false;
   double nowMs = 0;
-  std::FILE* journal = nullptr;
+  int journal = -1;  // the journal file, or -1
   std::vector<Pending> pending;
   std::vector<std::shared_ptr<ObserverImpl>> observers;
   std::map<std::int32_t, SElementPtr> strayApps;  // elements for pids that no app has
@@ -58,12 +63,28 @@ State& state() {
 
 Scene& scene() { return state().scene; }
 
+void writeAll(int fd, const std::string& bytes) {
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+// Appends one line for a call as it returns: a run that is killed or aborts keeps every line
+// written so far, each whole.
 void journal(json entry) {
   State& s = state();
-  if (s.journal == nullptr) return;
+  if (s.journal < 0) return;
   std::string line = entry.dump(-1, ' ', false, json::error_handler_t::replace);
   line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), s.journal);
+  writeAll(s.journal, line);
 }
 
 SElement& el(const Element& e) {
@@ -125,9 +146,24 @@ SValue fromPlatform(const Value& v) {
     s.kind = SValue::Kind::String;
     s.text = *str;
   } else if (auto* n = std::get_if<Number>(&v)) {
-    s.kind = n->isBool ? SValue::Kind::Bool : SValue::Kind::Number;
-    s.num = n->isBool ? (n->value != 0 ? 1 : 0) : n->value;
-    s.isInteger = n->isInteger;
+    if (n->isBool) {
+      s.kind = SValue::Kind::Bool;
+      s.num = n->value != 0 ? 1 : 0;
+    } else {
+      s.kind = SValue::Kind::Number;
+      // An integer stays one when it is exact; anything else is kept as the real it is.
+      constexpr double kTwo63 = 9223372036854775808.0;
+      if (n->integer) {
+        s.isInteger = true;
+        s.integer = *n->integer;
+      } else if (n->isInteger && n->value >= -kTwo63 && n->value < kTwo63 &&
+                 n->value == std::trunc(n->value)) {
+        s.isInteger = true;
+        s.integer = static_cast<std::int64_t>(n->value);
+      } else {
+        s.num = n->value;
+      }
+    }
   } else if (auto* p = std::get_if<Point>(&v)) {
     s.kind = SValue::Kind::Point;
     s.a = p->x;
@@ -138,8 +174,8 @@ SValue fromPlatform(const Value& v) {
     s.b = sz->height;
   } else if (auto* r = std::get_if<Range>(&v)) {
     s.kind = SValue::Kind::Range;
-    s.a = static_cast<double>(r->location);
-    s.b = static_cast<double>(r->length);
+    s.location = r->location;
+    s.length = r->length;
   } else if (auto* e = std::get_if<Element>(&v)) {
     if (e->impl) {
       s.kind = SValue::Kind::Element;
@@ -165,12 +201,14 @@ Value toPlatform(const SValue& s) {
   switch (s.kind) {
     case SValue::Kind::Null: return NoValue{};
     case SValue::Kind::String: return s.text;
-    case SValue::Kind::Number: return Number{s.num, false, s.isInteger};
-    case SValue::Kind::Bool: return Number{s.num, true, true};
+    case SValue::Kind::Number:
+      if (s.isUnsigned) return Number{static_cast<double>(s.uinteger), false, true, std::nullopt};
+      if (s.isInteger) return Number{static_cast<double>(s.integer), false, true, s.integer};
+      return Number{s.num, false, false, std::nullopt};
+    case SValue::Kind::Bool: return Number{s.num, true, true, std::nullopt};
     case SValue::Kind::Point: return Point{s.a, s.b};
     case SValue::Kind::Size: return Size{s.a, s.b};
-    case SValue::Kind::Range:
-      return Range{static_cast<std::int64_t>(s.a), static_cast<std::int64_t>(s.b)};
+    case SValue::Kind::Range: return Range{s.location, s.length};
     case SValue::Kind::Element: return handle(s.element);
     case SValue::Kind::Elements: {
       ElementList list;
@@ -218,20 +256,21 @@ void replaceSelection(SElement& e, const std::string& text) {
   }
   std::vector<std::string> chars = scalars(value->text);
   auto count = static_cast<std::int64_t>(chars.size());
-  std::int64_t loc = std::clamp<std::int64_t>(static_cast<std::int64_t>(range->a), 0, count);
-  std::int64_t len = std::clamp<std::int64_t>(static_cast<std::int64_t>(range->b), 0, count - loc);
+  std::int64_t loc = std::clamp<std::int64_t>(range->location, 0, count);
+  std::int64_t len = std::clamp<std::int64_t>(range->length, 0, count - loc);
   std::string out;
   for (std::int64_t i = 0; i < loc; ++i) out += chars[static_cast<std::size_t>(i)];
   out += text;
   for (std::int64_t i = loc + len; i < count; ++i) out += chars[static_cast<std::size_t>(i)];
   value->text = out;
   auto inserted = static_cast<std::int64_t>(scalars(text).size());
-  range->a = static_cast<double>(loc + inserted);
-  range->b = 0;
+  range->location = loc + inserted;
+  range->length = 0;
   if (SValue* n = e.find("AXNumberOfCharacters")) {
+    *n = SValue{};
     n->kind = SValue::Kind::Number;
     n->isInteger = true;
-    n->num = static_cast<double>(scalars(out).size());
+    n->integer = static_cast<std::int64_t>(scalars(out).size());
   }
 }
 
@@ -269,10 +308,31 @@ void runEffects(SElement& e, const std::string& trigger) {
   }
 }
 
+// Removes the temporary files that runs killed while writing the scene back left beside it
+// ("{scene}.tmp.{pid}" of a process that no longer runs).
+void removeStaleTemporaries(const std::string& scenePath) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path scene(scenePath);
+  fs::path dir = scene.parent_path().empty() ? fs::path(".") : scene.parent_path();
+  const std::string prefix = scene.filename().string() + ".tmp.";
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string digits = name.substr(prefix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    auto pid = static_cast<pid_t>(std::stol(digits));
+    if (pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // it runs (or may): not ours to remove
+    std::error_code ignored;
+    fs::remove(it->path(), ignored);
+  }
+}
+
 void writeBack() {
   State& s = state();
-  if (s.journal) std::fflush(s.journal);
   if (!s.loaded || !s.scene.persist) return;
+  removeStaleTemporaries(s.scene.path);
   std::string tmp = s.scene.path + ".tmp." + std::to_string(::getpid());
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -311,23 +371,24 @@ void platformStart() {
     std::cerr << "uiglean-scripted: bad scene: UIGLEAN_SCENE is not set\n";
     std::exit(5);
   }
+  // One line whatever the file name or the scene hold.
+  auto badScene = [&](const char* why) {
+    std::string line = std::string(scenePath) + ": " + why;
+    std::cerr << "uiglean-scripted: bad scene: " << escapeControls(sanitizeUtf8(line)) << "\n";
+    std::exit(5);
+  };
   try {
     useScene(loadScene(scenePath));
-  } catch (const SceneError& e) {
-    std::cerr << "uiglean-scripted: bad scene: " << scenePath << ": " << e.what() << "\n";
-    std::exit(5);
   } catch (const std::exception& e) {
-    std::cerr << "uiglean-scripted: bad scene: " << scenePath << ": " << e.what() << "\n";
-    std::exit(5);
+    badScene(e.what());
   }
   if (const char* journalPath = std::getenv("UIGLEAN_JOURNAL"); journalPath && *journalPath) {
-    state().journal = std::fopen(journalPath, "a");
-    if (state().journal == nullptr) {
-      std::cerr << "uiglean-scripted: cannot open the journal " << journalPath << "\n";
+    state().journal = ::open(journalPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (state().journal < 0) {
+      std::cerr << "uiglean-scripted: cannot open the journal "
+                << escapeControls(sanitizeUtf8(journalPath)) << "\n";
       std::exit(5);
     }
-    static char buffer[1 << 16];
-    std::setvbuf(state().journal, buffer, _IOFBF, sizeof buffer);
   }
   std::atexit(writeBack);
 }
@@ -366,18 +427,20 @@ void axSetMessagingTimeout(const Element& element, float seconds) {
 CopyResult axCopyAttributeValue(const Element& element, const std::string& attribute) {
   SElement& e = el(element);
   CopyResult r;
+  // A status of 0 among the errors is a copy that succeeds without a value.
+  const SValue* found = nullptr;
   if (auto it = e.errors.find(attribute); it != e.errors.end()) {
     r.status = it->second;
-  } else if (SValue* v = e.find(attribute)) {
+  } else if ((found = e.find(attribute)) != nullptr) {
     r.status = axerr::success;
-    r.value = toPlatform(*v);
+    r.value = toPlatform(*found);
   } else {
     r.status = axerr::attributeUnsupported;
   }
-  if (state().journal) {
+  if (state().journal >= 0) {
     json j{{"call", "AXUIElementCopyAttributeValue"}, {"element", e.name}, {"attr", attribute},
            {"status", r.status}};
-    if (r.status == axerr::success) j["value"] = valueToJournal(*e.find(attribute));
+    if (r.status == axerr::success) j["value"] = found ? valueToJournal(*found) : json(nullptr);
     journal(std::move(j));
   }
   return r;
@@ -392,7 +455,7 @@ ActionNamesResult axCopyActionNames(const Element& element) {
     r.status = axerr::success;
     r.names = e.actions.value_or(std::vector<std::string>{});
   }
-  if (state().journal) {
+  if (state().journal >= 0) {
     json j{{"call", "AXUIElementCopyActionNames"}, {"element", e.name}, {"status", r.status}};
     if (r.names) j["value"] = *r.names;
     journal(std::move(j));
@@ -513,13 +576,44 @@ ObserverImpl* receiver(const std::string& name) {
   return nullptr;
 }
 
+// Arrivals are counted from the start, so that a repeating notification has no drift however
+// many pass.
+void setArrivals(SNotification& n, double arrivals) {
+  n.arrivals = arrivals;
+  n.nextMs = n.atMs + arrivals * *n.everyMs;
+  if (n.untilMs && n.nextMs > *n.untilMs) n.done = true;
+}
+
 void consume(SNotification& n) {
   if (n.everyMs) {
-    n.nextMs += *n.everyMs;
-    if (n.untilMs && n.nextMs > *n.untilMs) n.done = true;
+    setArrivals(n, n.arrivals + 1);
   } else {
     n.done = true;
   }
+}
+
+// Lets every arrival before `limit` (and at it, when `inclusive`) pass, in one step.
+void passUntil(SNotification& n, double limit, bool inclusive) {
+  auto due = [&](double t) { return inclusive ? t <= limit : t < limit; };
+  if (n.done || !due(n.nextMs)) return;
+  if (!n.everyMs) {
+    n.done = true;
+    return;
+  }
+  double near = std::floor((limit - n.atMs) / *n.everyMs);
+  if (near > n.arrivals) setArrivals(n, near);
+  for (int step = 0; step < 4 && !n.done && due(n.nextMs); ++step) consume(n);
+  // So far from the start that one period no longer changes the time: no arrival can follow.
+  if (due(n.nextMs)) n.done = true;
+}
+
+// The length of a run-loop slice in milliseconds, to the microsecond (so that slices of 0.05 s
+// add up exactly); none for a negative or unknown time.
+double sliceMs(double seconds) {
+  if (!(seconds > 0)) return 0;
+  constexpr double kLongest = 1e15;  // seconds
+  double micros = std::min(seconds, kLongest) * 1e6;
+  return std::round(micros) / 1000.0;
 }
 
 }  // namespace
@@ -527,29 +621,36 @@ void consume(SNotification& n) {
 std::int32_t runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
   State& s = state();
   double start = s.nowMs;
-  double end = start + seconds * 1000.0;
+  double end = start + sliceMs(seconds);
   std::int32_t reason = 3;  // timed out
-  double deliveredAt = end;
   std::string delivered;
   for (;;) {
+    auto& list = s.scene.notifications;
+    const std::size_t none = list.size();
     // The earliest arrival within the slice that some observer receives; ties go by scene order.
-    SNotification* next = nullptr;
-    for (auto& n : s.scene.notifications) {
+    std::vector<ObserverImpl*> receivers(list.size(), nullptr);
+    std::size_t next = none;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const SNotification& n = list[i];
       if (n.done || n.unsupported || n.nextMs > end) continue;
-      if (next == nullptr || n.nextMs < next->nextMs) next = &n;
+      receivers[i] = receiver(n.name);
+      if (receivers[i] == nullptr) continue;
+      if (next == none || n.nextMs < list[next].nextMs) next = i;
     }
-    if (next == nullptr) break;
-    ObserverImpl* o = receiver(next->name);
-    if (o == nullptr) {
-      // Nobody listens: the notification passes unobserved.
-      consume(*next);
-      continue;
+    // Whatever nobody receives passes unobserved up to that arrival (or the slice's end): an
+    // earlier notification in the scene at the same time goes first.
+    const double limit = next == none ? end : list[next].nextMs;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i == next || list[i].unsupported || receivers[i] != nullptr) continue;
+      if (list[i].done || list[i].nextMs > end) continue;
+      passUntil(list[i], limit, next == none || i < next);
     }
-    advanceTo(next->nextMs);
-    std::string name = next->name;
-    consume(*next);
+    if (next == none) break;
+    ObserverImpl* o = receivers[next];
+    advanceTo(list[next].nextMs);
+    std::string name = list[next].name;
+    consume(list[next]);
     delivered = name;
-    deliveredAt = s.nowMs;
     Observer handleObs{nullptr};
     for (const auto& p : s.observers) {
       if (p.get() == o) handleObs.impl = p;
@@ -565,7 +666,6 @@ std::int32_t runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
          {"endMs", s.nowMs}, {"status", reason}};
   if (!delivered.empty()) j["notification"] = delivered;
   journal(std::move(j));
-  (void)deliveredAt;
   return reason;
 }
 
