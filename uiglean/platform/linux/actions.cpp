@@ -143,7 +143,7 @@ std::int32_t typeOver(const ElementImpl& e, const std::string& text) {
   if (!pressKey('a', true)) return axerr::cannotComplete;
   if (text.empty()) {
     pressKey(KEY_DELETE);
-  } else if (!typeText(text)) {
+  } else if (!typeText(text, [&] { return currentText(e) == text; })) {
     return axerr::cannotComplete;
   }
   sleepMs(50);

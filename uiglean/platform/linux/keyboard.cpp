@@ -1,5 +1,7 @@
 #include "uiglean/platform/linux/keyboard.h"
 
+#include <functional>
+
 #include <xcb/xtest.h>
 
 #include <cstdlib>
@@ -127,7 +129,7 @@ bool pressKey(std::uint32_t keysym, bool control, bool shift) {
   return true;
 }
 
-bool typeText(const std::string& text) {
+bool typeText(const std::string& text, const std::function<bool()>& arrived) {
   if (!hasTestExtension()) return false;
   auto k = readKeymap();
   if (!k) return false;
@@ -156,9 +158,14 @@ bool typeText(const std::string& text) {
   }
   syncDisplay();
   if (!used.empty()) {
-    // Give the application time to read the keys before the map changes back.
-    struct timespec ts{0, 100'000'000};
-    nanosleep(&ts, nullptr);
+    // The application must have read the keys before the map changes back, or it reads them
+    // with the old map (nothing): wait until the text has arrived, 100 ms at least and 1.5 s at
+    // most (a busy application reads its events late).
+    struct timespec tick{0, 25'000'000};
+    for (int waited = 0; waited < 60; ++waited) {
+      nanosleep(&tick, nullptr);
+      if (waited >= 3 && arrived && arrived()) break;
+    }
     for (xcb_keycode_t code : spare) bind(*k, code, 0);
     syncDisplay();
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace uiglean::lx {
@@ -22,8 +23,8 @@ bool pressKey(std::uint32_t keysym, bool control = false, bool shift = false);
 
 // Types the text (UTF-8) key by key into whatever has the keyboard focus. Characters that the
 // keyboard map lacks are bound to spare keycodes for the time of the typing, and the map is put
-// back afterwards.
-bool typeText(const std::string& text);
+// back afterwards, once `arrived` says the application has the text (or 1.5 s have passed).
+bool typeText(const std::string& text, const std::function<bool()>& arrived);
 
 // Waits until the X server has handled everything sent so far.
 void syncDisplay();
