@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -163,16 +164,7 @@ tesseract::TessBaseAPI* engineFor(const std::string& dataDir, const std::string&
   return e.api.get();
 }
 
-// A text line, or the part of one between two column gaps: box in page pixels, text, and
-// Tesseract's confidence (0..100).
-struct LinePiece {
-  int left = 0, top = 0, right = 0, bottom = 0;
-  std::string text;
-  float confidence = 0;
-};
-
-// Words further apart than this many line heights belong to different columns.
-constexpr int COLUMN_GAP = 3;
+using LinePiece = TextPiece;
 
 std::string takeText(char* raw) {
   std::unique_ptr<char[]> owned(raw);
@@ -181,63 +173,204 @@ std::string takeText(char* raw) {
   return text;
 }
 
-// The text line at the iterator, which is left on the line's last word. Tesseract at times joins
-// text that shares a baseline across a wide empty stretch (a sidebar entry and the body text
-// beside it) into one line; such a line comes back as one piece per column. A line without such
-// a gap is returned whole, with Tesseract's own text and confidence.
+// The text line at the iterator, which is left on the line's last word. Tesseract joins text
+// that shares a baseline across wide empty stretches (a sidebar entry and the body text beside
+// it, the titles of a menu bar, a row of buttons) into one line; such a line comes back as one
+// piece per stretch of words less than OCR_LINE_GAP line heights apart. A line without such a gap
+// is returned whole, with Tesseract's own text and confidence.
 std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
   LinePiece line;
   it.BoundingBox(tesseract::RIL_TEXTLINE, &line.left, &line.top, &line.right, &line.bottom);
   line.text = takeText(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
   line.confidence = it.Confidence(tesseract::RIL_TEXTLINE);
-  const int gap = COLUMN_GAP * std::max(1, line.bottom - line.top);
-
-  std::vector<LinePiece> pieces;
-  float confidenceSum = 0;
-  int words = 0;
-  auto close = [&] {
-    if (words > 0) pieces.back().confidence = confidenceSum / static_cast<float>(words);
-    confidenceSum = 0;
-    words = 0;
-  };
+  std::vector<TextPiece> words;
   do {
     if (it.Empty(tesseract::RIL_WORD)) continue;
-    LinePiece word;
+    TextPiece word;
     if (!it.BoundingBox(tesseract::RIL_WORD, &word.left, &word.top, &word.right, &word.bottom)) {
       continue;
     }
     word.text = takeText(it.GetUTF8Text(tesseract::RIL_WORD));
-    if (pieces.empty() || word.left - pieces.back().right > gap) {
-      close();
-      pieces.push_back(word);
-    } else {
-      LinePiece& piece = pieces.back();
-      piece.left = std::min(piece.left, word.left);
-      piece.top = std::min(piece.top, word.top);
-      piece.right = std::max(piece.right, word.right);
-      piece.bottom = std::max(piece.bottom, word.bottom);
-      piece.text += ' ' + word.text;
-    }
-    confidenceSum += it.Confidence(tesseract::RIL_WORD);
-    ++words;
+    // Words come with the space that led to them at times.
+    word.text.erase(0, word.text.find_first_not_of(' '));
+    word.text.erase(word.text.find_last_not_of(' ') + 1);
+    word.confidence = it.Confidence(tesseract::RIL_WORD);
+    words.push_back(std::move(word));
   } while (!it.IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
            it.Next(tesseract::RIL_WORD));
-  close();
-
-  if (pieces.size() <= 1) return {std::move(line)};
+  const std::size_t count = words.size();
+  std::vector<TextPiece> pieces = splitLine(std::move(words), line.bottom - line.top);
+  if (pieces.size() == 1 && count > 0 && pieces.front().text.size() + 1 >= line.text.size()) {
+    return {std::move(line)};  // nothing cut: Tesseract's own text and confidence
+  }
   return pieces;
 }
 
-// Mean grey level (0 black .. 255 white) of an 8- or 32-bit page, from a sample of its pixels.
-double meanGrey(Pix* page) {
-  PixPtr grey(pixGetDepth(page) == 32 ? pixConvertRGBToLuminance(page) : pixClone(page));
-  if (!grey) return 255;
+// Mean grey level (0 black .. 255 white) of an 8-bit page, from a sample of its pixels.
+double meanGrey(Pix* grey) {
   l_float32 mean = 255;
-  if (pixGetAverageMasked(grey.get(), nullptr, 0, 0, 4, L_MEAN_ABSVAL, &mean) != 0) return 255;
+  if (pixGetAverageMasked(grey, nullptr, 0, 0, 4, L_MEAN_ABSVAL, &mean) != 0) return 255;
   return static_cast<double>(mean);
 }
 
+// Interface text is 11 to 16 pixels high, where the recognizer confuses i, l and f and drops
+// short numbers; read at twice the size it does not. Pages that would grow past this many pixels
+// (high-resolution screens, whose text is large anyway) are read as they are.
+constexpr double MAX_SCALED_PIXELS = 12e6;
+
+// The page as the recognizer reads it: grey, dark text on light (light text on a dark
+// background reads far better inverted), scaled up when that is affordable, with a white margin
+// (Tesseract loses text that touches the edge of the page). Sets `scale`.
+PixPtr preparePage(Pix* source, int& scale) {
+  PixPtr grey(pixGetDepth(source) == 32 ? pixConvertRGBToLuminance(source) : pixClone(source));
+  if (!grey) return nullptr;
+  if (meanGrey(grey.get()) < 128) grey.reset(pixInvert(nullptr, grey.get()));
+  if (!grey) return nullptr;
+  const double pixels = static_cast<double>(pixGetWidth(source)) * pixGetHeight(source);
+  scale = pixels * 4 <= MAX_SCALED_PIXELS ? 2 : 1;
+  if (scale == 2) grey.reset(pixScaleGray2xLI(grey.get()));
+  if (!grey) return nullptr;
+  return PixPtr(pixAddBorderGeneral(grey.get(), OCR_MARGIN, OCR_MARGIN, OCR_MARGIN, OCR_MARGIN, 255));
+}
+
+bool sameRow(const TextPiece& a, const TextPiece& b) {
+  const int ha = std::max(1, a.bottom - a.top), hb = std::max(1, b.bottom - b.top);
+  const int overlap = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+  return overlap * 2 >= std::min(ha, hb) && std::max(ha, hb) * 2 <= std::min(ha, hb) * 3 + 2;
+}
+
 }  // namespace
+
+namespace {
+
+// The outline of a button or a field, read as a glyph: a bar, a bracket or a parenthesis from its
+// straight or rounded sides, at times an f or an l, a quote from a corner.
+bool looksLikeOutline(const std::string& text) {
+  static const std::string glyphs[] = {"|", "(", ")", "[", "]", "{", "}", "!", "l", "f",
+                                       "'", "\"", "\u2018", "\u2019", "\u201c", "\u201d", "_"};
+  if (text.empty()) return false;
+  std::size_t at = 0, count = 0;
+  while (at < text.size()) {
+    bool matched = false;
+    for (const auto& g : glyphs) {
+      if (text.compare(at, g.size(), g) == 0) {
+        at += g.size();
+        matched = true;
+        break;
+      }
+    }
+    if (!matched || ++count > 2) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight) {
+  // A word of one or two outline glyphs is a border, not text, when it stands half as high again
+  // as every other word of the line, or apart from the words beside it by more than half their
+  // height (a button's padding; words are a space apart, a parenthesis touches its word).
+  int tallest = 0;
+  for (const auto& w : words) {
+    if (!looksLikeOutline(w.text)) tallest = std::max(tallest, w.bottom - w.top);
+  }
+  if (tallest > 0) {
+    std::vector<bool> border(words.size(), false);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const TextPiece& w = words[i];
+      if (!looksLikeOutline(w.text)) continue;
+      const int before = i > 0 ? w.left - words[i - 1].right : INT_MAX;
+      const int after = i + 1 < words.size() ? words[i + 1].left - w.right : INT_MAX;
+      border[i] = (w.bottom - w.top) * 2 >= tallest * 3 ||
+                  static_cast<double>(std::min(before, after)) * 2 >= tallest;
+    }
+    std::size_t i = 0;
+    std::erase_if(words, [&](const TextPiece&) { return border[i++]; });
+  }
+  std::erase_if(words, [](const TextPiece& w) {
+    return w.text.find_first_not_of(' ') == std::string::npos;
+  });
+  // The height of the line's text, without the outlines that made its box taller.
+  int height = 0;
+  for (const auto& w : words) height = std::max(height, w.bottom - w.top);
+  const double gap = OCR_LINE_GAP * std::max(1, height > 0 ? height : lineHeight);
+  std::vector<TextPiece> pieces;
+  std::vector<int> wordsIn;
+  for (TextPiece& word : words) {
+    if (pieces.empty() || word.left - pieces.back().right > gap) {
+      pieces.push_back(std::move(word));
+      wordsIn.push_back(1);
+      continue;
+    }
+    TextPiece& piece = pieces.back();
+    piece.left = std::min(piece.left, word.left);
+    piece.top = std::min(piece.top, word.top);
+    piece.right = std::max(piece.right, word.right);
+    piece.bottom = std::max(piece.bottom, word.bottom);
+    piece.text += ' ' + word.text;
+    piece.confidence += word.confidence;
+    ++wordsIn.back();
+  }
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    pieces[i].confidence /= static_cast<float>(wordsIn[i]);
+  }
+  return pieces;
+}
+
+std::vector<TextPiece> arrangeLines(std::vector<TextPiece> pieces) {
+  // Left to right, so that a piece can only be joined to one that ends before it starts.
+  std::stable_sort(pieces.begin(), pieces.end(),
+                   [](const TextPiece& a, const TextPiece& b) { return a.left < b.left; });
+  std::vector<TextPiece> lines;
+  for (TextPiece& piece : pieces) {
+    TextPiece* joined = nullptr;
+    for (TextPiece& line : lines) {
+      const int height = std::max(line.bottom - line.top, piece.bottom - piece.top);
+      const int gap = piece.left - line.right;
+      if (sameRow(line, piece) && gap >= -height / 2 && gap <= OCR_LINE_GAP * height &&
+          (joined == nullptr || line.right > joined->right)) {
+        joined = &line;
+      }
+    }
+    if (joined == nullptr) {
+      lines.push_back(std::move(piece));
+      continue;
+    }
+    const auto own = static_cast<float>(joined->text.size());
+    const auto added = static_cast<float>(piece.text.size());
+    joined->confidence = (joined->confidence * own + piece.confidence * added) /
+                         std::max(1.0f, own + added);
+    joined->text += ' ' + piece.text;
+    joined->left = std::min(joined->left, piece.left);
+    joined->top = std::min(joined->top, piece.top);
+    joined->right = std::max(joined->right, piece.right);
+    joined->bottom = std::max(joined->bottom, piece.bottom);
+  }
+
+  // Rows: top to bottom by their middles; a line joins the row whose first line's span holds its
+  // middle. Each row left to right.
+  std::stable_sort(lines.begin(), lines.end(), [](const TextPiece& a, const TextPiece& b) {
+    return a.top + a.bottom < b.top + b.bottom;
+  });
+  std::vector<TextPiece> ordered;
+  ordered.reserve(lines.size());
+  std::size_t rowStart = 0;
+  for (std::size_t i = 0; i <= lines.size(); ++i) {
+    if (i < lines.size() && i > rowStart) {
+      const TextPiece& first = lines[rowStart];
+      const int middle = (lines[i].top + lines[i].bottom) / 2;
+      if (middle >= first.top && middle < first.bottom) continue;
+    }
+    if (i > rowStart) {
+      std::stable_sort(lines.begin() + static_cast<std::ptrdiff_t>(rowStart),
+                       lines.begin() + static_cast<std::ptrdiff_t>(i),
+                       [](const TextPiece& a, const TextPiece& b) { return a.left < b.left; });
+      for (std::size_t k = rowStart; k < i; ++k) ordered.push_back(std::move(lines[k]));
+    }
+    rowStart = i;
+  }
+  return ordered;
+}
 
 std::string tessdataDir() {
   const char* prefix = std::getenv("TESSDATA_PREFIX");
@@ -351,15 +484,8 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
 
   Pix* source = bitmap.impl->pix.get();
   const double width = pixGetWidth(source), height = pixGetHeight(source);
-  // Light text on a dark background reads far better (and faster) as dark on light. Inverting
-  // leaves every position where it was.
-  PixPtr inverted(meanGrey(source) < 128 ? pixInvert(nullptr, source) : pixClone(source));
-  // Tesseract loses text that touches the edge of the page; a white margin keeps it, and the
-  // boxes are shifted back below.
-  PixPtr page(inverted
-                  ? pixAddBorderGeneral(inverted.get(), OCR_MARGIN, OCR_MARGIN, OCR_MARGIN,
-                                        OCR_MARGIN, pixGetDepth(source) == 32 ? 0xffffff00 : 255)
-                  : nullptr);
+  int scale = 1;
+  PixPtr page = preparePage(source, scale);
   if (!page) {
     result.error = "out of memory preparing the image";
     return result;
@@ -380,26 +506,34 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
   }
 
   const double minimumHeight = static_cast<double>(request.minimumTextHeight) * height;
+  std::vector<TextPiece> pieces;
   std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
   if (it) {
     do {
       if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
       for (LinePiece& piece : readLine(*it)) {
-        const int left = std::clamp(piece.left - OCR_MARGIN, 0, static_cast<int>(width));
-        const int right = std::clamp(piece.right - OCR_MARGIN, left, static_cast<int>(width));
-        const int top = std::clamp(piece.top - OCR_MARGIN, 0, static_cast<int>(height));
-        const int bottom = std::clamp(piece.bottom - OCR_MARGIN, top, static_cast<int>(height));
-        if (static_cast<double>(bottom - top) < minimumHeight) continue;
         if (piece.text.find_first_not_of(' ') == std::string::npos) continue;
-
-        TextObservation observation;
-        observation.boundingBox = Rect{left / width, (height - bottom) / height,
-                                       (right - left) / width, (bottom - top) / height};
-        observation.candidates.push_back(RecognizedText{
-            std::move(piece.text), std::clamp(piece.confidence / 100.0f, 0.0f, 1.0f)});
-        result.observations.push_back(std::move(observation));
+        pieces.push_back(std::move(piece));
       }
     } while (it->Next(tesseract::RIL_TEXTLINE));
+  }
+  for (TextPiece& piece : arrangeLines(std::move(pieces))) {
+    // Back to the image's pixels: the margin off, the scale undone.
+    auto toImage = [scale](int v, double limit) {
+      return std::clamp(static_cast<double>(v - OCR_MARGIN) / scale, 0.0, limit);
+    };
+    const double left = toImage(piece.left, width);
+    const double right = std::max(left, toImage(piece.right, width));
+    const double top = toImage(piece.top, height);
+    const double bottom = std::max(top, toImage(piece.bottom, height));
+    if (bottom - top < minimumHeight) continue;
+
+    TextObservation observation;
+    observation.boundingBox = Rect{left / width, (height - bottom) / height,
+                                   (right - left) / width, (bottom - top) / height};
+    observation.candidates.push_back(RecognizedText{
+        std::move(piece.text), std::clamp(piece.confidence / 100.0f, 0.0f, 1.0f)});
+    result.observations.push_back(std::move(observation));
   }
   it.reset();
   api->Clear();

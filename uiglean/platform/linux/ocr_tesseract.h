@@ -23,4 +23,30 @@ std::string tessdataDir();
 // "eng"; no language at all means English too), or nothing when one is not supported.
 std::optional<std::string> tesseractLanguage(const std::vector<std::string>& languages);
 
+// A piece of recognized text: its box in page pixels (right and bottom exclusive), its text and
+// the recognizer's confidence (0..100).
+struct TextPiece {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  std::string text;
+  float confidence = 0;
+};
+
+// Words further apart than this many line heights are not one line: interface text puts a label
+// and its value, menu titles, or buttons side by side, each a line of its own, while the words of
+// a line are a fraction of its height apart.
+inline constexpr double OCR_LINE_GAP = 1.0;
+
+// The words of one line of the page layout as the pieces it is made of: words that are outlines
+// (a bar or bracket half as high again as the line's text: the side of a button or a field) are
+// dropped, and the words are cut into pieces wherever two are more than OCR_LINE_GAP times the
+// height of the tallest remaining word apart (`lineHeight` when none remains). A piece's
+// confidence is its words' mean.
+std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight);
+
+// The recognizer's pieces as lines in reading order: pieces on one baseline that are less than
+// OCR_LINE_GAP line heights apart are joined (the page layout analysis at times cuts a line after
+// a prefix that many lines share, "Line 4:"), then the lines go in rows from top to bottom, each
+// row from left to right.
+std::vector<TextPiece> arrangeLines(std::vector<TextPiece> pieces);
+
 }  // namespace uiglean

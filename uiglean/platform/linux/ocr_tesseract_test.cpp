@@ -352,6 +352,104 @@ TEST_F(OcrTesseract, ProcessWritesOnlyItsResultOrOneFailureLine) {
   EXPECT_EQ(none.err, "uiglean: ocr needs an image path\n");
 }
 
+// An interface page: a row of outlined buttons, a numbered list at 13 px, lines that share a
+// prefix, and a label with its value far away. Each is one line, in reading order.
+TEST_F(OcrTesseract, InterfaceTextIsReadLineByLineInsideOutlines) {
+  std::vector<std::string> command{"convert", "-size", "700x330", "xc:white", "-font",
+                                   "DejaVu-Sans", "-fill", "#f0f0f0", "-stroke", "#8a8a8a"};
+  const std::vector<std::pair<int, std::string>> buttons{{20, "Don't Save"}, {140, "Cancel"},
+                                                         {240, "Save"}};
+  for (const auto& [x, label] : buttons) {
+    const int w = label.size() > 6 ? 110 : label.size() > 4 ? 90 : 70;
+    command.insert(command.end(), {"-draw", "roundrectangle " + std::to_string(x) + ",20 " +
+                                               std::to_string(x + w) + ",48 6,6"});
+  }
+  command.insert(command.end(), {"-stroke", "none", "-fill", "black", "-pointsize", "13"});
+  for (const auto& [x, label] : buttons) {
+    command.insert(command.end(), {"-annotate", "+" + std::to_string(x + 14) + "+39", label});
+  }
+  const std::vector<std::string> rows{
+      "1. Attachment download finished", "2. Meeting notes shared",
+      "9. Invoice approved by Carol", "Line 4: The quick brown fox jumps over the dog",
+      "Line 5: The quick brown fox jumps over the dog"};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    command.insert(command.end(),
+                   {"-annotate", "+20+" + std::to_string(90 + 26 * i), rows[i]});
+  }
+  command.insert(command.end(), {"-annotate", "+20+250", "Storage:", "-annotate", "+420+250",
+                                 "Team (12 seats)"});
+  command.push_back(path("interface.png"));
+  ASSERT_TRUE(run(command));
+
+  OcrPayload payload = ocrOk({"ocr", path("interface.png")});
+  std::vector<std::string> texts;
+  for (const auto& line : payload.lines) texts.push_back(line.text);
+  std::vector<std::string> expected{"Don't Save", "Cancel", "Save"};
+  expected.insert(expected.end(), rows.begin(), rows.end());
+  expected.insert(expected.end(), {"Storage:", "Team (12 seats)"});
+  EXPECT_EQ(texts, expected);
+}
+
+TEST(OcrTesseractLines, OutlinesAreDroppedAndWideGapsCutTheLine) {
+  // "( Retry )| ( Ignore )": the sides of two rounded buttons, read as glyphs. They stand taller
+  // than the labels or apart from them; the labels are then far apart.
+  std::vector<TextPiece> words{{82, 178, 88, 220, "(", 70},   {112, 183, 168, 205, "Retry", 96},
+                               {194, 176, 202, 215, ")|", 78}, {234, 176, 240, 215, "(", 75},
+                               {254, 183, 321, 210, "Ignore", 95}, {346, 176, 354, 215, ")", 78}};
+  std::vector<TextPiece> pieces = splitLine(words, 40);
+  ASSERT_EQ(pieces.size(), 2U);
+  EXPECT_EQ(pieces[0].text, "Retry");
+  EXPECT_EQ(pieces[0].left, 112);
+  EXPECT_EQ(pieces[0].right, 168);
+  EXPECT_EQ(pieces[1].text, "Ignore");
+
+  // Parentheses and bars that belong to the text stay: they touch their words, or are a space
+  // away and as high as the text.
+  std::vector<TextPiece> text{{10, 10, 60, 30, "Team", 90}, {66, 9, 108, 31, "(12", 90},
+                              {114, 10, 160, 30, "seats)", 90}, {166, 9, 170, 31, "|", 80},
+                              {176, 10, 200, 30, "Page", 90}, {206, 10, 214, 30, "1", 90}};
+  pieces = splitLine(text, 22);
+  ASSERT_EQ(pieces.size(), 1U);
+  EXPECT_EQ(pieces[0].text, "Team (12 seats) | Page 1");
+  EXPECT_FLOAT_EQ(pieces[0].confidence, (90 * 5 + 80) / 6.0f);
+
+  // Words a line height apart or more are different lines (menu titles side by side); a normal
+  // word space is not.
+  std::vector<TextPiece> menu{{0, 0, 30, 20, "File", 90}, {52, 0, 84, 20, "Edit", 90},
+                              {88, 0, 120, 20, "View", 90}};
+  pieces = splitLine(menu, 20);
+  ASSERT_EQ(pieces.size(), 2U);
+  EXPECT_EQ(pieces[0].text, "File");
+  EXPECT_EQ(pieces[1].text, "Edit View");
+}
+
+TEST(OcrTesseractLines, PiecesOfOneLineAreJoinedAndLinesGoInReadingOrder) {
+  // The layout analysis cut every line after a prefix they share and listed the prefixes first.
+  std::vector<TextPiece> pieces{{20, 100, 70, 120, "Line 4:", 90},
+                                {20, 130, 70, 150, "Line 5:", 90},
+                                {78, 101, 400, 121, "The quick brown fox", 80},
+                                {78, 131, 400, 151, "jumps over the dog", 70},
+                                // A value in a column of its own, far to the right.
+                                {700, 100, 760, 120, "42 MB", 95},
+                                // A heading above everything, found last.
+                                {20, 40, 200, 70, "Downloads", 99}};
+  std::vector<TextPiece> lines = arrangeLines(pieces);
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_EQ(lines[0].text, "Downloads");
+  EXPECT_EQ(lines[1].text, "Line 4: The quick brown fox");
+  EXPECT_EQ(lines[1].left, 20);
+  EXPECT_EQ(lines[1].right, 400);
+  EXPECT_EQ(lines[1].top, 100);
+  EXPECT_EQ(lines[1].bottom, 121);
+  EXPECT_NEAR(lines[1].confidence, (90.0 * 7 + 80.0 * 19) / 26, 0.01);
+  EXPECT_EQ(lines[2].text, "42 MB");
+  EXPECT_EQ(lines[3].text, "Line 5: jumps over the dog");
+
+  // Text of very different heights on one baseline (a heading and a caption) is not one line.
+  std::vector<TextPiece> mixed{{0, 0, 100, 40, "Title", 90}, {104, 24, 180, 40, "caption", 90}};
+  EXPECT_EQ(arrangeLines(mixed).size(), 2U);
+}
+
 TEST(OcrTesseractSettings, MapsLanguagesAndRefusesOthers) {
   EXPECT_EQ(tesseractLanguage({"en-US"}), "eng");
   EXPECT_EQ(tesseractLanguage({}), "eng");
