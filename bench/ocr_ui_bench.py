@@ -283,7 +283,7 @@ def run_tesseract(path):
 # --- screenshots of real applications -----------------------------------------------------
 
 TEXT_ROLES = {"AXButton", "AXMenuBarItem", "AXCheckBox", "AXRadioButton", "AXPopUpButton",
-              "AXStaticText", "AXMenuButton"}
+              "AXStaticText", "AXMenuButton", "AXMenuItem"}
 
 
 def tree_truth(tree, window_frame):
@@ -312,6 +312,31 @@ def tree_truth(tree, window_frame):
         if not any(t == text and abs(b[1] - box[1]) < 8 for t, b in unique):
             unique.append((text, box))
     return unique
+
+
+def is_menu_item(tree, text, box):
+    found = []
+
+    def walk(node):
+        if node.get("role") == "AXMenuItem" and node.get("title") == text:
+            found.append(node["frame"][:2] == box[:2])
+        for child in node.get("children", []):
+            walk(child)
+
+    for w in tree["windows"]:
+        walk(w)
+    return any(found)
+
+
+def find_role(node, role):
+    if node.get("role") == role and node.get("title") not in (None, "") and node["frame"][2] > 0:
+        if node.get("ref", "").count(".") > 0 and node.get("children"):
+            return node
+    for child in node.get("children", []):
+        hit = find_role(child, role)
+        if hit is not None:
+            return hit
+    return None
 
 
 def desktop_pages(folder, build):
@@ -360,6 +385,32 @@ def desktop_pages(folder, build):
                 subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
                                 "+repage", path], env=env, check=True)
                 pages.append((f"app-{name}", path, tree_truth(window, window["frame"])))
+                # The same application with its first menu open, read from the whole screen.
+                bar = find_role(window, "AXMenuBarItem")
+                if bar is not None and name != "gtk3-widget-factory":
+                    subprocess.run([uiglean, "press", bar["ref"]], env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    time.sleep(0.6)
+                    tree = json.loads(subprocess.run([uiglean, "tree"], env=env, check=True,
+                                                     stdout=subprocess.PIPE).stdout)
+                    path = os.path.join(folder, f"app-{name}-menu.png")
+                    subprocess.run(["import", "-window", "root", path], env=env, check=True)
+                    screen = [0, 0] + [int(v) for v in subprocess.run(
+                        ["identify", "-format", "%w %h", path], check=True,
+                        stdout=subprocess.PIPE).stdout.split()]
+                    truth = []
+                    for w in tree["windows"]:
+                        truth += tree_truth(w, screen)
+                    # What the open menu covers is not on screen.
+                    items = [box for text, box in truth if is_menu_item(tree, text, box)]
+                    if items:
+                        x0 = min(b[0] for b in items)
+                        y0 = min(b[1] for b in items)
+                        x1 = max(b[0] + b[2] for b in items)
+                        y1 = max(b[1] + b[3] for b in items)
+                        truth = [(t, b) for t, b in truth if b in items or
+                                 b[0] >= x1 or b[0] + b[2] <= x0 or b[1] >= y1 or b[1] + b[3] <= y0]
+                    pages.append((f"app-{name}-menu", path, truth))
             finally:
                 os.killpg(proc.pid, 15)
                 proc.wait()

@@ -206,9 +206,22 @@ std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
   return pieces;
 }
 
-// Mean grey level (0 black .. 255 white) of an 8-bit page, from a sample of its pixels.
-double meanGrey(Pix* grey) {
+// Mean grey level (0 black .. 255 white) of an 8-bit page around its text: over the pixels near
+// sharp edges (strokes of text, outlines), so that a dark desktop around a light window, or a
+// dark photograph beside light text, does not decide how the text is read. The whole page's mean
+// when it has no edges.
+double textBackgroundGrey(Pix* grey) {
   l_float32 mean = 255;
+  PixPtr edges(pixSobelEdgeFilter(grey, L_ALL_EDGES));
+  PixPtr strong(edges ? pixThresholdToBinary(edges.get(), 40) : nullptr);
+  // pixThresholdToBinary sets the pixels below the threshold; the strong edges are the others.
+  if (strong) pixInvert(strong.get(), strong.get());
+  PixPtr near(strong ? pixDilateBrick(nullptr, strong.get(), 9, 9) : nullptr);
+  l_int32 count = 0;
+  if (near && pixCountPixels(near.get(), &count, nullptr) == 0 && count > 0 &&
+      pixGetAverageMasked(grey, near.get(), 0, 0, 2, L_MEAN_ABSVAL, &mean) == 0) {
+    return static_cast<double>(mean);
+  }
   if (pixGetAverageMasked(grey, nullptr, 0, 0, 4, L_MEAN_ABSVAL, &mean) != 0) return 255;
   return static_cast<double>(mean);
 }
@@ -224,8 +237,14 @@ constexpr double MAX_SCALED_PIXELS = 12e6;
 PixPtr preparePage(Pix* source, int& scale) {
   PixPtr grey(pixGetDepth(source) == 32 ? pixConvertRGBToLuminance(source) : pixClone(source));
   if (!grey) return nullptr;
-  if (meanGrey(grey.get()) < 128) grey.reset(pixInvert(nullptr, grey.get()));
+  if (textBackgroundGrey(grey.get()) < 128) grey.reset(pixInvert(nullptr, grey.get()));
   if (!grey) return nullptr;
+  // Large solid dark areas are not text: a dark desktop around a window, a dark frame. Tesseract
+  // takes a light window on them for a picture and skips the text inside, so they become paper.
+  PixPtr dark(pixThresholdToBinary(grey.get(), 60));
+  PixPtr solid(dark ? pixOpenBrick(nullptr, dark.get(), 15, 15) : nullptr);
+  if (solid) pixSetMasked(grey.get(), solid.get(), 255);
+
   const double pixels = static_cast<double>(pixGetWidth(source)) * pixGetHeight(source);
   scale = pixels * 4 <= MAX_SCALED_PIXELS ? 2 : 1;
   if (scale == 2) grey.reset(pixScaleGray2xLI(grey.get()));
