@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -184,12 +185,27 @@ std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
   line.text = takeText(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
   line.confidence = it.Confidence(tesseract::RIL_TEXTLINE);
   std::vector<TextPiece> words;
+  std::vector<std::vector<TextPiece>> glyphsOf;
   do {
     if (it.Empty(tesseract::RIL_WORD)) continue;
     TextPiece word;
     if (!it.BoundingBox(tesseract::RIL_WORD, &word.left, &word.top, &word.right, &word.bottom)) {
       continue;
     }
+    // The word's glyphs, to tell a check box before its label.
+    std::vector<TextPiece> glyphs;
+    tesseract::LTRResultIterator at(it);
+    do {
+      TextPiece glyph;
+      if (!at.BoundingBox(tesseract::RIL_SYMBOL, &glyph.left, &glyph.top, &glyph.right,
+                          &glyph.bottom)) {
+        continue;
+      }
+      glyph.text = takeText(at.GetUTF8Text(tesseract::RIL_SYMBOL));
+      glyphs.push_back(std::move(glyph));
+    } while (!at.IsAtFinalElement(tesseract::RIL_WORD, tesseract::RIL_SYMBOL) &&
+             at.Next(tesseract::RIL_SYMBOL));
+    glyphsOf.push_back(std::move(glyphs));
     word.text = takeText(it.GetUTF8Text(tesseract::RIL_WORD));
     // Words come with the space that led to them at times.
     word.text.erase(0, word.text.find_first_not_of(' '));
@@ -198,6 +214,7 @@ std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
     words.push_back(std::move(word));
   } while (!it.IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
            it.Next(tesseract::RIL_WORD));
+  dropIndicators(words, glyphsOf);
   const std::size_t count = words.size();
   std::vector<TextPiece> pieces = splitLine(std::move(words), line.bottom - line.top);
   if (pieces.size() == 1 && count > 0 && pieces.front().text.size() + 1 >= line.text.size()) {
@@ -284,6 +301,32 @@ bool looksLikeOutline(const std::string& text) {
 }
 
 }  // namespace
+
+void dropIndicators(std::vector<TextPiece>& words,
+                    const std::vector<std::vector<TextPiece>>& glyphs) {
+  if (glyphs.size() != words.size()) return;
+  auto height = [](const TextPiece& p) { return p.bottom - p.top; };
+  std::vector<bool> drop(words.size(), false);
+  for (std::size_t i = 0; i + 1 < words.size(); ++i) {
+    const TextPiece& mark = words[i];
+    const TextPiece& label = words[i + 1];
+    const int w = mark.right - mark.left, h = height(mark);
+    const bool square = h > 0 && w * 4 >= h * 3 && w * 3 <= h * 4;
+    // A mark starts a piece of the line (the line's first word, or one well apart from the word
+    // before it) and is at most two glyphs, about square, a word of its own before its label.
+    // Marks are read as symbols (©, @, C), (J); a word of letters and digits ("Do", "OK") is text.
+    const bool symbol = std::any_of(mark.text.begin(), mark.text.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) == 0;
+    });
+    if (glyphs[i].size() > 2 || !square || !symbol) continue;
+    if (i > 0 && (mark.left - words[i - 1].right) * 2 < h) continue;
+    int letters = 0;
+    for (const auto& g : glyphs[i + 1]) letters = std::max(letters, height(g));
+    if (letters > 0 && h * 5 >= letters * 6 && (label.left - mark.right) * 4 >= h) drop[i] = true;
+  }
+  std::size_t k = 0;
+  std::erase_if(words, [&](const TextPiece&) { return drop[k++]; });
+}
 
 std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight) {
   // A word of one or two outline glyphs is a border, not text, when it stands half as high again

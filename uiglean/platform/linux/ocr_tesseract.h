@@ -36,6 +36,15 @@ struct TextPiece {
 // a line are a fraction of its height apart.
 inline constexpr double OCR_LINE_GAP = 1.0;
 
+// Drops the check boxes and radio buttons that the recognizer read as a word of their own (©, @,
+// C), ...) before their labels: one or two glyphs, not all letters or digits, about square,
+// starting a piece of the line,
+// taller by a fifth or more than the label's letters and a quarter of their height apart from
+// it. `glyphs` holds each word's glyphs. (A mark glued to its label's first letter is left: the
+// recognizer gives every glyph of such a word the word's height, so the mark does not stand out.)
+void dropIndicators(std::vector<TextPiece>& words,
+                    const std::vector<std::vector<TextPiece>>& glyphs);
+
 // The words of one line of the page layout as the pieces it is made of: words that are outlines
 // (a bar or bracket half as high again as the line's text: the side of a button or a field) are
 // dropped, and the words are cut into pieces wherever two are more than OCR_LINE_GAP times the

@@ -423,6 +423,39 @@ TEST(OcrTesseractLines, OutlinesAreDroppedAndWideGapsCutTheLine) {
   EXPECT_EQ(pieces[1].text, "Edit View");
 }
 
+TEST(OcrTesseractLines, CheckBoxMarksBeforeLabelsAreDropped) {
+  // "© radiobutton   checkbutton": a radio button read as a copyright sign, then two labels.
+  std::vector<TextPiece> words{{302, 868, 333, 899, "\u00a9", 60},
+                               {343, 869, 490, 892, "radiobutton", 95},
+                               {600, 869, 720, 892, "checkbutton", 95}};
+  std::vector<std::vector<TextPiece>> glyphs{
+      {{302, 868, 333, 899, "\u00a9", 60}},
+      {{343, 877, 352, 892, "r", 95}, {355, 869, 366, 892, "d", 95}},
+      {{600, 877, 610, 892, "c", 95}, {612, 869, 622, 892, "h", 95}}};
+  dropIndicators(words, glyphs);
+  ASSERT_EQ(words.size(), 2U);
+  EXPECT_EQ(words[0].text, "radiobutton");
+
+  // Text that only looks like it stays: a copyright sign as high as the digits after it, and a
+  // mark-like word glued to the text.
+  std::vector<TextPiece> notice{{10, 10, 24, 24, "\u00a9", 90}, {30, 10, 70, 24, "2024", 90}};
+  std::vector<std::vector<TextPiece>> noticeGlyphs{{{10, 10, 24, 24, "\u00a9", 90}},
+                                                   {{30, 10, 40, 24, "2", 90}}};
+  dropIndicators(notice, noticeGlyphs);
+  EXPECT_EQ(notice.size(), 2U);
+  std::vector<TextPiece> near{{10, 0, 40, 30, "O", 90}, {42, 8, 90, 26, "pen", 90}};
+  std::vector<std::vector<TextPiece>> nearGlyphs{{{10, 0, 40, 30, "O", 90}},
+                                                 {{42, 8, 50, 26, "p", 90}}};
+  dropIndicators(near, nearGlyphs);
+  EXPECT_EQ(near.size(), 2U);
+  // A short word that opens a sentence is text, however its glyphs were measured.
+  std::vector<TextPiece> sentence{{10, 0, 40, 30, "Do", 90}, {50, 8, 90, 26, "you", 90}};
+  std::vector<std::vector<TextPiece>> sentenceGlyphs{
+      {{10, 0, 25, 30, "D", 90}, {26, 8, 40, 30, "o", 90}}, {{50, 8, 60, 20, "y", 90}}};
+  dropIndicators(sentence, sentenceGlyphs);
+  EXPECT_EQ(sentence.size(), 2U);
+}
+
 TEST(OcrTesseractLines, PiecesOfOneLineAreJoinedAndLinesGoInReadingOrder) {
   // The layout analysis cut every line after a prefix they share and listed the prefixes first.
   std::vector<TextPiece> pieces{{20, 100, 70, 120, "Line 4:", 90},
