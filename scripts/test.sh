@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs the build's packages, builds everything twice (release and ASan+UBSan) and runs the
-# whole suite on both builds. Servers the tests need (PostgreSQL) are started by the tests.
+# Installs the build's packages, builds everything twice (release and ASan+UBSan), with warnings
+# as errors, and runs the whole suite on both builds; the release build's suite also makes the
+# Debian package and runs the programs from it. Servers the tests need (PostgreSQL) are started by
+# the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
 for preset in default asan; do
   echo "== $preset: configure and build"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DUIGLEAN_WERROR=ON -DBUILD_TESTING=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "== $preset: test"
   ctest --preset "$preset" -j "$jobs"

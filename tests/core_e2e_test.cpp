@@ -155,7 +155,7 @@ json chain(int depth) {
 TEST(Tree, LimitsOnWindowsChildrenDepthAndNodes) {
   // Seven windows: refs w0..w5, the seventh never read.
   json windows = json::array();
-  for (int i = 0; i < 7; ++i) windows.push_back({{"AXRole", "AXWindow"}, {"AXTitle", "W" + std::to_string(i)}});
+  for (int i = 0; i < 7; ++i) windows.push_back({{"AXRole", "AXWindow"}, {"AXTitle", numbered("W", i)}});
   json scene = {{"frontmost", 1}, {"apps", {{{"pid", 1}, {"element", {{"AXWindows", windows}}}}}}};
   auto r = runScene(scene, {"tree"});
   auto out = r.outJson();

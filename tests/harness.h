@@ -27,6 +27,15 @@ struct RunResult {
   json outJson() const;
 };
 
+// `prefix` followed by the decimal `n` ("w" and 3 make "w3"), built by appending: GCC 12 at -O3
+// takes a literal + std::to_string() concatenation for an overlapping copy (-Wrestrict).
+template <typename Number>
+std::string numbered(const std::string& prefix, Number n) {
+  std::string text = prefix;
+  text += std::to_string(n);
+  return text;
+}
+
 // Path of a built binary in the build tree's bin/ folder.
 std::string binaryPath(const std::string& name);
 

@@ -6,6 +6,7 @@
 namespace {
 
 using testing_harness::json;
+using testing_harness::numbered;
 using testing_harness::RunResult;
 using testing_harness::runScene;
 
@@ -69,7 +70,7 @@ std::size_t cancels(const RunResult& r) {
 
 TEST(MenusBar, ListsTitledItemsAfterTheFirstWithGapsInTheIndices) {
   json big = json::array();
-  for (int i = 0; i < 120; ++i) big.push_back(item("x" + std::to_string(i)));
+  for (int i = 0; i < 120; ++i) big.push_back(item(numbered("x", i)));
   json scene = sceneWithBar({
       barItem("apple", "Editor", {item("About")}),
       barItem("blank", " \t ", {item("Hidden")}),
@@ -173,7 +174,7 @@ TEST(MenusItems, ShortcutTextForEveryModifierCombination) {
   json entries = json::array();
   for (int m = 0; m < 16; ++m) {
     entries.push_back(
-        item("m" + std::to_string(m), {{"AXMenuItemCmdChar", "S"}, {"AXMenuItemCmdModifiers", m}}));
+        item(numbered("m", m), {{"AXMenuItemCmdChar", "S"}, {"AXMenuItemCmdModifiers", m}}));
   }
   // Bits above the four known ones are ignored.
   entries.push_back(
@@ -215,7 +216,7 @@ TEST(MenusItems, ShortcutKeyTextFromCharacterOrVirtualKey) {
   };
   json entries = json::array();
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    entries.push_back(item("i" + std::to_string(i), cases[i].attrs));
+    entries.push_back(item(numbered("i", i), cases[i].attrs));
   }
   RunResult r =
       runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("k", "Keys", entries)}),
@@ -249,7 +250,7 @@ TEST(MenusItems, SubmenuOfSeventyUnderTheFirstEntryAndTheSixtyRecordRule) {
   EXPECT_EQ(out["items"][0],
             json({{"path", {"format", "Sub"}}, {"title", "Sub"}, {"submenu", true}}));
   for (int i = 1; i <= 70; ++i) {
-    std::string t = "s" + std::to_string(i);
+    std::string t = numbered("s", i);
     EXPECT_EQ(out["items"][i], json({{"path", {"format", "Sub", t}}, {"title", t}}));
   }
   EXPECT_EQ(out["items"][71], json({{"path", {"format", "Plain"}}, {"title", "Plain"}}));

@@ -71,7 +71,7 @@ TEST(OcrE2e, KeepsTheFirst300LinesThatHaveACandidate) {
   json observations = json::array();
   observations.push_back({{"box", {0, 0, 1, 1}}, {"candidates", json::array()}});
   for (int i = 0; i < 301; ++i) {
-    observations.push_back(observation({0, 0, 0.5, 0.5}, "line " + std::to_string(i), 0.9));
+    observations.push_back(observation({0, 0, 0.5, 0.5}, numbered("line ", i), 0.9));
     if (i == 150) observations.push_back({{"box", {0, 0, 1, 1}}, {"candidates", json::array()}});
   }
   RunResult r =

@@ -197,12 +197,29 @@ double currentTime();
 // Window server.
 
 // A property-list value as the window server hands it out. Integers and reals stay distinct.
+// The copy, move and destruction are defined after the class, where it is complete: clang
+// instantiates them with the class otherwise, and its dictionaries hold values of the class.
 struct PlistValue;
 using PlistDict = std::vector<std::pair<std::string, PlistValue>>;
 using PlistArray = std::vector<PlistValue>;
 struct PlistValue {
-  std::variant<std::monostate, bool, std::int64_t, double, std::string, PlistDict, PlistArray> v;
+  using Variant =
+      std::variant<std::monostate, bool, std::int64_t, double, std::string, PlistDict, PlistArray>;
+  Variant v;
+
+  PlistValue() = default;
+  PlistValue(Variant value) : v(std::move(value)) {}  // implicit: PlistValue{dict} as before
+  PlistValue(const PlistValue&);
+  PlistValue(PlistValue&&) noexcept;
+  PlistValue& operator=(const PlistValue&);
+  PlistValue& operator=(PlistValue&&) noexcept;
+  ~PlistValue();
 };
+inline PlistValue::PlistValue(const PlistValue&) = default;
+inline PlistValue::PlistValue(PlistValue&&) noexcept = default;
+inline PlistValue& PlistValue::operator=(const PlistValue&) = default;
+inline PlistValue& PlistValue::operator=(PlistValue&&) noexcept = default;
+inline PlistValue::~PlistValue() = default;
 // The entry for `key` in a dictionary value, or nullptr when the value is not a dictionary or
 // has no such key.
 const PlistValue* plistLookup(const PlistValue& dict, const std::string& key);

@@ -81,7 +81,9 @@ std::vector<AXNode> snapshotWindows(const Element& app) {
   ElementList windows = attrElements(app, "AXWindows").value_or(ElementList{});
   std::vector<AXNode> out;
   for (std::size_t i = 0; i < windows.size() && static_cast<std::int64_t>(i) < MAX_WINDOWS; ++i) {
-    auto node = dumpNode(windows[i], "w" + std::to_string(i), 0);
+    std::string ref = "w";
+    ref += std::to_string(i);
+    auto node = dumpNode(windows[i], ref, 0);
     if (node) out.push_back(std::move(*node));
   }
   return out;

@@ -44,7 +44,7 @@ std::string a11yAddress(sd_bus* session) {
     return env;
   }
   if (session == nullptr) return {};
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
   sd_bus_message* reply = nullptr;
   std::string address;
   if (sd_bus_call_method(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
@@ -60,7 +60,7 @@ std::string a11yAddress(sd_bus* session) {
 // Switches org.a11y.Status IsEnabled on when it is off; true when this call switched it.
 bool enableAccessibility(sd_bus* session) {
   if (session == nullptr) return false;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
   int enabled = 0;
   int r = sd_bus_get_property_trivial(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status",
                                       "IsEnabled", &error, 'b', &enabled);
@@ -148,7 +148,7 @@ std::map<std::string, Peer>& peers() {
 sd_bus* connectPeer(const std::string& dest) {
   sd_bus* bus = a11yBus();
   if (bus == nullptr || isHung(dest)) return nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
   sd_bus_message* reply = nullptr;
   std::string address;
   sd_bus_message* m = nullptr;

@@ -101,9 +101,12 @@ std::vector<std::string> renderCommand(const Canvas& canvas, const std::vector<T
       "-fill",
       canvas.ink};
   for (const auto& item : items) {
+    std::string offset = "+";
+    offset += std::to_string(item.x);
+    offset += "+";
+    offset += std::to_string(item.baseline);
     command.insert(command.end(),
-                   {"-pointsize", std::to_string(item.pointSize), "-annotate",
-                    "+" + std::to_string(item.x) + "+" + std::to_string(item.baseline), item.text});
+                   {"-pointsize", std::to_string(item.pointSize), "-annotate", offset, item.text});
   }
   return command;
 }
