@@ -96,17 +96,21 @@ FileRead readOpenFile(int fd, const std::string& path, std::size_t limit) {
 }
 
 std::optional<std::string> copyFileData(int from, const std::string& fromName, int to, const std::string& toName,
-                                        bool startWriteback, Sha256* hash) {
+                                        [[maybe_unused]] bool startWriteback, Sha256* hash) {
     // Regular files are copied inside the kernel, without passing through
     // this process; anything else, a copy that is also hashed, or a kernel
     // copy that fails, goes through a buffer, which also tells a read
     // failure from a write one.
     struct stat info {};
-    bool kernelCopy = hash == nullptr && ::fstat(from, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    // (Elsewhere than on Linux, everything goes through the buffer.)
+    [[maybe_unused]] bool kernelCopy = hash == nullptr && ::fstat(from, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
     std::unique_ptr<char[]> buffer;
+#ifdef __linux__
     off_t position = ::lseek(to, 0, SEEK_CUR);
+#endif
     for (;;) {
         ssize_t got = 0;
+#ifdef __linux__
         if (kernelCopy) {
             got = ::copy_file_range(from, nullptr, to, nullptr, IO_CHUNK, 0);
             if (got < 0 && errno == EINTR) continue;
@@ -114,7 +118,9 @@ std::optional<std::string> copyFileData(int from, const std::string& fromName, i
                 kernelCopy = false;
                 continue;
             }
-        } else {
+        } else
+#endif
+        {
             if (!buffer) buffer.reset(new char[IO_CHUNK]);
             got = ::read(from, buffer.get(), IO_CHUNK);
             if (got < 0 && errno == EINTR) continue;
@@ -124,8 +130,10 @@ std::optional<std::string> copyFileData(int from, const std::string& fromName, i
                 return describe("cannot write file", toName, errno == 0 ? EIO : errno);
         }
         if (got == 0) break;
+#ifdef __linux__
         if (startWriteback && position >= 0) ::sync_file_range(to, position, got, SYNC_FILE_RANGE_WRITE);
         position += got;
+#endif
     }
     return std::nullopt;
 }

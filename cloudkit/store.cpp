@@ -74,14 +74,6 @@ bool isPlainFileName(const std::string& name) {
 
 } // namespace
 
-OpenFile::~OpenFile() {
-    if (fd >= 0) ::close(fd);
-}
-
-Bytes allocateBytes(std::size_t size) {
-    return Bytes{std::shared_ptr<char[]>(new char[size == 0 ? 1 : size]), size};
-}
-
 std::string dataFolder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/brindlehq-cloudkit";
@@ -97,26 +89,6 @@ std::string dataFolder() {
 std::optional<std::string> assetPath(const Backend& backend, const std::optional<std::string>& stored) {
     if (!stored || !isPlainFileName(*stored) || backend.assetFolder.empty()) return std::nullopt;
     return backend.assetFolder + "/" + *stored;
-}
-
-Owner ownerOf(std::string_view account, std::string_view key) {
-    Owner owner;
-    owner.bytes.append(account).append(1, '\0').append(key);
-    owner.account = validUtf8(account);
-    owner.key = validUtf8(key);
-    return owner;
-}
-
-Outcome<std::optional<BlobDigest>> storedDigest(const std::string& name, std::optional<std::int64_t> length,
-                                                const std::optional<std::string>& sha256) {
-    if (!length && !sha256) return {std::optional<BlobDigest>(), std::nullopt};
-    if (!length || !sha256 || *length < 0 || !isSha256Hex(*sha256))
-        return failure<std::optional<BlobDigest>>(INTERNAL_ERROR, "the record " + name + " has a damaged checksum");
-    return {BlobDigest{static_cast<std::uint64_t>(*length), *sha256}, std::nullopt};
-}
-
-std::string damagedBlobMessage(const std::string& name) {
-    return "the blob of " + name + " is damaged: it does not match the length and SHA-256 stored with it";
 }
 
 std::unique_ptr<Store> openStore(const std::string& identifier) {

@@ -102,9 +102,10 @@ struct Subscription {
     bool shouldSendContentAvailable = false;
 };
 
-enum class StoreKind { sqlite, postgres };
+enum class StoreKind { sqlite, postgres, cloudkit };
 
 struct Backend;  // the open connection, owned by the store thread
+struct CloudContainer;  // the CloudKit container and database (macOS)
 
 struct Store {
     StoreKind kind = StoreKind::sqlite;
@@ -114,6 +115,9 @@ struct Store {
     std::condition_variable wake;
     std::deque<std::function<void(Backend&)>> jobs;
     bool closing = false;
+    // The CloudKit store runs its requests on a queue of its own and has
+    // no use for the thread above.
+    std::shared_ptr<CloudContainer> cloud;
 };
 
 template <class T>
@@ -121,7 +125,8 @@ using Completion = std::function<void(std::optional<T>, std::optional<StoreError
 
 // Starts the store for a container identifier: a postgresql:// or
 // postgres:// URI names a PostgreSQL database, anything else an embedded
-// database. Nothing is opened until the first request.
+// database; on macOS every identifier names a CloudKit container. Nothing
+// is opened until the first request.
 std::unique_ptr<Store> openStore(const std::string& identifier);
 // Finishes the queued requests and stops the thread.
 void closeStore(Store& store);
