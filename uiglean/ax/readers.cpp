@@ -1,5 +1,7 @@
 #include "uiglean/ax/readers.h"
 
+#include "uiglean/front/text.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -78,9 +80,7 @@ std::string numberText(const Number& n) {
   if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e18) {
     return std::to_string(static_cast<long long>(v));
   }
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, res.ptr);
+  return shortestDecimal(v);
 }
 
 std::optional<std::string> valueString(const Element& element) {

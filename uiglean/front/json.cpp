@@ -1,5 +1,7 @@
 #include "uiglean/front/json.h"
 
+#include "uiglean/front/text.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -129,9 +131,7 @@ void appendJsonString(std::string& out, std::string_view raw) {
 std::string jsonNumber(double d) {
   if (!std::isfinite(d)) throw EncodeError("non-finite number");
   if (d == 0) return "0";  // also -0
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, res.ptr);
+  return shortestDecimal(d);
 }
 
 void JsonWriter::separate() {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace uiglean {
@@ -14,5 +15,11 @@ std::optional<std::int64_t> parseInt64(std::string_view s);
 // A floating-point number that is the whole text (optional sign, decimal or exponent form, inf
 // and nan); nothing for any other text, blanks included.
 std::optional<double> parseDouble(std::string_view s);
+
+// The shortest decimal text that reads back as exactly `d` (finite), in the fixed form when that
+// is not longer than the exponent form ("100", "0.0001", "1e+21", "1.5e-07"): what
+// std::to_chars(double) writes ("inf", "nan" for those), without needing a C++ library that
+// has it.
+std::string shortestDecimal(double d);
 
 }  // namespace uiglean
