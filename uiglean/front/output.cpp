@@ -15,8 +15,6 @@ void writeJson(JsonWriter& w, const OkPayload& p) {
   w.endObject();
 }
 
-namespace {
-
 void writeAll(int fd, const std::string& bytes) {
   const char* p = bytes.data();
   std::size_t left = bytes.size();
@@ -30,8 +28,6 @@ void writeAll(int fd, const std::string& bytes) {
     left -= static_cast<std::size_t>(n);
   }
 }
-
-}  // namespace
 
 void fail(const std::string& message, std::int32_t code) {
   std::fflush(stdout);

@@ -26,6 +26,10 @@ std::string encode(const R& record) {
 }
 
 [[noreturn]] void fail(const std::string& message, std::int32_t code);
+
+// Writes all of `bytes` to the file descriptor (retrying short and interrupted writes; a write
+// error drops the rest).
+void writeAll(int fd, const std::string& bytes);
 // Writes the encoded bytes and exits 0, or fails with "encode failed" when encoding throws.
 [[noreturn]] void emitEncoded(const std::function<std::string()>& encoder);
 

@@ -410,6 +410,19 @@ Rect displayBounds(std::uint32_t displayId) {
   return Rect{};
 }
 
+namespace {
+
+PlistValue boundsPlist(std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height) {
+  PlistDict bounds;
+  bounds.emplace_back("X", plist(static_cast<double>(x)));
+  bounds.emplace_back("Y", plist(static_cast<double>(y)));
+  bounds.emplace_back("Width", plist(static_cast<double>(width)));
+  bounds.emplace_back("Height", plist(static_cast<double>(height)));
+  return plist(std::move(bounds));
+}
+
+}  // namespace
+
 PlistValue windowListCopyWindowInfo(std::uint32_t, std::uint32_t) {
   PlistArray list;
   for (const auto& w : windowInfos()) {
@@ -418,12 +431,7 @@ PlistValue windowListCopyWindowInfo(std::uint32_t, std::uint32_t) {
     if (w.pid) d.emplace_back("kCGWindowOwnerPID", plist(static_cast<std::int64_t>(*w.pid)));
     if (!w.ownerName.empty()) d.emplace_back("kCGWindowOwnerName", plist(w.ownerName));
     if (w.title) d.emplace_back("kCGWindowName", plist(*w.title));
-    PlistDict bounds;
-    bounds.emplace_back("X", plist(static_cast<double>(w.x)));
-    bounds.emplace_back("Y", plist(static_cast<double>(w.y)));
-    bounds.emplace_back("Width", plist(static_cast<double>(w.width)));
-    bounds.emplace_back("Height", plist(static_cast<double>(w.height)));
-    d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
+    d.emplace_back("kCGWindowBounds", boundsPlist(w.x, w.y, w.width, w.height));
     d.emplace_back("kCGWindowLayer", plist(static_cast<std::int64_t>(w.layer)));
     d.emplace_back("kCGWindowAlpha", plist(w.alpha));
     d.emplace_back("kCGWindowIsOnscreen", plist(w.onscreen));
@@ -437,12 +445,7 @@ PlistValue windowListCopyWindowInfo(std::uint32_t, std::uint32_t) {
     d.emplace_back("kCGWindowOwnerPID", plist(static_cast<std::int64_t>(w.pid)));
     if (!w.owner.empty()) d.emplace_back("kCGWindowOwnerName", plist(w.owner));
     d.emplace_back("kCGWindowName", plist(w.title));
-    PlistDict bounds;
-    bounds.emplace_back("X", plist(static_cast<double>(w.x)));
-    bounds.emplace_back("Y", plist(static_cast<double>(w.y)));
-    bounds.emplace_back("Width", plist(static_cast<double>(w.width)));
-    bounds.emplace_back("Height", plist(static_cast<double>(w.height)));
-    d.emplace_back("kCGWindowBounds", plist(std::move(bounds)));
+    d.emplace_back("kCGWindowBounds", boundsPlist(w.x, w.y, w.width, w.height));
     d.emplace_back("kCGWindowLayer", plist(w.layer));
     d.emplace_back("kCGWindowAlpha", plist(1.0));
     d.emplace_back("kCGWindowIsOnscreen", plist(w.onscreen));

@@ -15,6 +15,7 @@
 
 #include "uiglean/ax/platform.h"
 #include "uiglean/front/json.h"
+#include "uiglean/front/output.h"
 #include "uiglean/platform/scripted/scripted.h"
 
 namespace uiglean {
@@ -62,20 +63,6 @@ State& state() {
 }
 
 Scene& scene() { return state().scene; }
-
-void writeAll(int fd, const std::string& bytes) {
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-}
 
 // Appends one line for a call as it returns: a run that is killed or aborts keeps every line
 // written so far, each whole.
