@@ -202,7 +202,11 @@ using PlistDict = std::vector<std::pair<std::string, PlistValue>>;
 using PlistArray = std::vector<PlistValue>;
 struct PlistValue {
   std::variant<std::monostate, bool, std::int64_t, double, std::string, PlistDict, PlistArray> v;
+  // Defined below, not constexpr: with an implicit destructor clang instantiates the variant's
+  // destructor, and with it the dictionary entry's, while that entry type is still incomplete.
+  ~PlistValue();
 };
+inline PlistValue::~PlistValue() = default;
 // The entry for `key` in a dictionary value, or nullptr when the value is not a dictionary or
 // has no such key.
 const PlistValue* plistLookup(const PlistValue& dict, const std::string& key);
