@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build's packages, builds everything twice (release and ASan+UBSan) and runs the
-# whole suite on both builds. Servers the tests need (PostgreSQL) are started by the tests.
+# whole suite on both builds. Servers the tests need (PostgreSQL) are started by the tests. Then
+# builds the fuzz targets (clang, libFuzzer) and runs each on its seed corpus for a fixed number
+# of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,3 +14,5 @@ for preset in default asan; do
   echo "== $preset: test"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "== fuzz: build, then each target on its seed corpus"
+JOBS=$jobs bash scripts/fuzz.sh --check 2000
