@@ -2,7 +2,8 @@
 # Installs the build's packages, builds everything twice (release and ASan+UBSan), with warnings
 # as errors, and runs the whole suite on both builds; the release build's suite also makes the
 # Debian package and runs the programs from it. Servers the tests need (PostgreSQL) are started by
-# the tests.
+# the tests. Then builds the fuzz targets (clang, libFuzzer) and runs each on its seed corpus for a
+# fixed number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,3 +15,5 @@ for preset in default asan; do
   echo "== $preset: test"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "== fuzz: build, then each target on its seed corpus"
+JOBS=$jobs bash scripts/fuzz.sh --check 2000

@@ -53,9 +53,12 @@ locale_t cLocale() {
 }  // namespace
 
 std::optional<double> parseDouble(std::string_view s) {
+  // One sign at most: from_chars takes a minus but no plus, so a plus is taken off first.
   std::string_view t = s;
-  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-  if (t.empty() || t.front() == '+' || (t.front() == '-' && t.size() > 1 && t[1] == '+')) {
+  const bool plus = !t.empty() && t.front() == '+';
+  if (plus) t.remove_prefix(1);
+  if (t.empty() || t.front() == '+' || (plus && t.front() == '-') ||
+      (t.front() == '-' && t.size() > 1 && t[1] == '+')) {
     return std::nullopt;
   }
   // Decimal and exponent forms, inf and nan; not blanks, not hexadecimal.

@@ -30,7 +30,9 @@ TEST(ParseDouble, WholeTextOnly) {
   EXPECT_EQ(parseDouble("-2"), -2.0);
   EXPECT_EQ(parseDouble("1e-2"), 0.01);
   EXPECT_EQ(parseDouble(".5"), 0.5);
-  for (const char* bad : {"", "abc", "0.05x", " 0.05", "0.05 ", "+", "++1", "-+1", "1,5"}) {
+  // One sign at most, in front.
+  for (const char* bad : {"", "abc", "0.05x", " 0.05", "0.05 ", "+", "++1", "-+1", "+-1", "+-inf",
+                          "+-0", "1,5"}) {
     EXPECT_EQ(parseDouble(bad), std::nullopt) << bad;
   }
 }

@@ -7,6 +7,14 @@
 
 namespace uiglean {
 
+namespace {
+
+// A key code or modifier mask as an integer: exactly when the platform holds it as one (a double
+// keeps only 53 bits, and the mask's low bits are the modifiers), else the real truncated.
+std::int64_t wholeNumber(const Number& n) { return n.integer ? *n.integer : integerValue(n.value); }
+
+}  // namespace
+
 void writeJson(JsonWriter& w, const MenuItemOut& item) {
   w.beginObject();
   field(w, "path", item.path);
@@ -80,12 +88,12 @@ std::optional<std::string> shortcutString(const Element& item) {
   if (character && !isBlank(*character)) {
     key = lowercaseFull(*character);
   } else if (virtualKey) {
-    key = virtualKeyName(integerValue(virtualKey->value));
+    key = virtualKeyName(wholeNumber(*virtualKey));
   } else {
     return std::nullopt;
   }
   auto modifierNumber = attrNumber(item, "AXMenuItemCmdModifiers");
-  std::int64_t modifiers = modifierNumber ? integerValue(modifierNumber->value) : 0;
+  std::int64_t modifiers = modifierNumber ? wholeNumber(*modifierNumber) : 0;
 
   std::string text;
   auto add = [&](const std::string& word) {

@@ -398,10 +398,12 @@ std::vector<TextPiece> arrangeLines(std::vector<TextPiece> pieces) {
       lines.push_back(std::move(piece));
       continue;
     }
+    // The mean weighted by the length of the text; pieces without text count alike.
     const auto own = static_cast<float>(joined->text.size());
     const auto added = static_cast<float>(piece.text.size());
-    joined->confidence = (joined->confidence * own + piece.confidence * added) /
-                         std::max(1.0f, own + added);
+    joined->confidence = own + added > 0 ? (joined->confidence * own + piece.confidence * added) /
+                                               (own + added)
+                                         : (joined->confidence + piece.confidence) / 2;
     joined->text += ' ' + piece.text;
     joined->left = std::min(joined->left, piece.left);
     joined->top = std::min(joined->top, piece.top);

@@ -486,6 +486,15 @@ TEST(OcrTesseractLines, PiecesOfOneLineAreJoinedAndLinesGoInReadingOrder) {
   EXPECT_EQ(arrangeLines(mixed).size(), 2U);
 }
 
+TEST(OcrTesseractLines, JoinedPiecesWithoutTextKeepTheirMeanConfidence) {
+  // Weighted by text length, two empty pieces weigh nothing; their line is still their mean.
+  std::vector<TextPiece> empty{{0, 0, 40, 20, "", 80}, {44, 0, 80, 20, "", 60}};
+  std::vector<TextPiece> lines = arrangeLines(empty);
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_EQ(lines[0].text, " ");
+  EXPECT_FLOAT_EQ(lines[0].confidence, 70);
+}
+
 TEST(OcrTesseractSettings, MapsLanguagesAndRefusesOthers) {
   EXPECT_EQ(tesseractLanguage({"en-US"}), "eng");
   EXPECT_EQ(tesseractLanguage({}), "eng");
