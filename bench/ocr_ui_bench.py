@@ -43,6 +43,8 @@ import time
 
 from PIL import Image, ImageDraw, ImageFont
 
+from ocr_bench import edit_distance
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
@@ -171,18 +173,6 @@ def synthetic_page(index):
         page.text(40, y, rng.choice(SENTENCES))
         y += step
     return f"synthetic-{index:02d}-{font}-{size}px-{theme}", page
-
-
-def edit_distance(a, b):
-    if len(a) < len(b):
-        a, b = b, a
-    previous = list(range(len(b) + 1))
-    for i, ca in enumerate(a, 1):
-        current = [i]
-        for j, cb in enumerate(b, 1):
-            current.append(min(previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (ca != cb)))
-        previous = current
-    return previous[-1]
 
 
 def normal(text):
