@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/ocr_layout.h"
 
 namespace uiglean {
 
@@ -44,9 +45,6 @@ struct BitmapImpl {
 };
 
 namespace {
-
-// White pixels added around the page before recognition.
-constexpr int OCR_MARGIN = 12;
 
 // Leptonica reports every file it cannot decode on standard error; an unreadable image is an
 // ordinary outcome here, reported by the caller in its own words.
@@ -158,7 +156,8 @@ tesseract::TessBaseAPI* engineFor(const std::string& dataDir, const std::string&
         messages.empty() ? "could not load the " + language + " model from " + dataDir : messages;
     return nullptr;
   }
-  api->SetPageSegMode(tesseract::PSM_AUTO);
+  // Lines are found before recognition (ocr_layout.h); each is read as one line.
+  api->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
   e.key = key;
   e.api = std::move(api);
   releaseEngineAtExit();
@@ -215,58 +214,47 @@ std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
   } while (!it.IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
            it.Next(tesseract::RIL_WORD));
   dropIndicators(words, glyphsOf);
+  readNumbers(words);
   const std::size_t count = words.size();
   std::vector<TextPiece> pieces = splitLine(std::move(words), line.bottom - line.top);
   if (pieces.size() == 1 && count > 0 && pieces.front().text.size() + 1 >= line.text.size()) {
-    return {std::move(line)};  // nothing cut: Tesseract's own text and confidence
+    // Nothing cut: Tesseract's own box and confidence.
+    line.text = std::move(pieces.front().text);
+    return {std::move(line)};
   }
   return pieces;
 }
 
-// Mean grey level (0 black .. 255 white) of an 8-bit page around its text: over the pixels near
-// sharp edges (strokes of text, outlines), so that a dark desktop around a light window, or a
-// dark photograph beside light text, does not decide how the text is read. The whole page's mean
-// when it has no edges.
-double textBackgroundGrey(Pix* grey) {
-  l_float32 mean = 255;
-  PixPtr edges(pixSobelEdgeFilter(grey, L_ALL_EDGES));
-  PixPtr strong(edges ? pixThresholdToBinary(edges.get(), 40) : nullptr);
-  // pixThresholdToBinary sets the pixels below the threshold; the strong edges are the others.
-  if (strong) pixInvert(strong.get(), strong.get());
-  PixPtr near(strong ? pixDilateBrick(nullptr, strong.get(), 9, 9) : nullptr);
-  l_int32 count = 0;
-  if (near && pixCountPixels(near.get(), &count, nullptr) == 0 && count > 0 &&
-      pixGetAverageMasked(grey, near.get(), 0, 0, 2, L_MEAN_ABSVAL, &mean) == 0) {
-    return static_cast<double>(mean);
-  }
-  if (pixGetAverageMasked(grey, nullptr, 0, 0, 4, L_MEAN_ABSVAL, &mean) != 0) return 255;
-  return static_cast<double>(mean);
-}
+// Pages larger than this many pixels are halved until they are not before their lines are
+// looked for: finding lines holds a few bytes per pixel, and text on such pages is large.
+constexpr double MAX_LAYOUT_PIXELS = 40e6;
 
-// Interface text is 11 to 16 pixels high, where the recognizer confuses i, l and f and drops
-// short numbers; read at twice the size it does not. Pages that would grow past this many pixels
-// (high-resolution screens, whose text is large anyway) are read as they are.
-constexpr double MAX_SCALED_PIXELS = 12e6;
+// Lines whose glyphs are at most this high are read at twice their size: interface text is 11
+// to 16 pixels high, where the recognizer confuses i, l and f and drops short numbers.
+constexpr int SMALL_TEXT_HEIGHT = 24;
 
-// The page as the recognizer reads it: grey, dark text on light (light text on a dark
-// background reads far better inverted), scaled up when that is affordable, with a white margin
-// (Tesseract loses text that touches the edge of the page). Sets `scale`.
-PixPtr preparePage(Pix* source, int& scale) {
+// White pixels around a line handed to the recognizer.
+constexpr int LINE_MARGIN = 10;
+
+// The page in grey, halved `reduction` times over (a power of two) when it is very large.
+std::optional<GreyImage> greyPage(Pix* source, int& reduction) {
   PixPtr grey(pixGetDepth(source) == 32 ? pixConvertRGBToLuminance(source) : pixClone(source));
-  if (!grey) return nullptr;
-  if (textBackgroundGrey(grey.get()) < 128) grey.reset(pixInvert(nullptr, grey.get()));
-  if (!grey) return nullptr;
-  // Large solid dark areas are not text: a dark desktop around a window, a dark frame. Tesseract
-  // takes a light window on them for a picture and skips the text inside, so they become paper.
-  PixPtr dark(pixThresholdToBinary(grey.get(), 60));
-  PixPtr solid(dark ? pixOpenBrick(nullptr, dark.get(), 15, 15) : nullptr);
-  if (solid) pixSetMasked(grey.get(), solid.get(), 255);
-
-  const double pixels = static_cast<double>(pixGetWidth(source)) * pixGetHeight(source);
-  scale = pixels * 4 <= MAX_SCALED_PIXELS ? 2 : 1;
-  if (scale == 2) grey.reset(pixScaleGray2xLI(grey.get()));
-  if (!grey) return nullptr;
-  return PixPtr(pixAddBorderGeneral(grey.get(), OCR_MARGIN, OCR_MARGIN, OCR_MARGIN, OCR_MARGIN, 255));
+  reduction = 1;
+  while (grey && static_cast<double>(pixGetWidth(grey.get())) * pixGetHeight(grey.get()) >
+                     MAX_LAYOUT_PIXELS) {
+    grey.reset(pixScaleAreaMap2(grey.get()));
+    reduction *= 2;
+  }
+  if (!grey || pixGetDepth(grey.get()) != 8) return std::nullopt;
+  const int w = pixGetWidth(grey.get()), h = pixGetHeight(grey.get());
+  GreyImage page(w, h, 255);
+  const l_uint32* data = pixGetData(grey.get());
+  const int wpl = pixGetWpl(grey.get());
+  for (int y = 0; y < h; ++y) {
+    const l_uint32* row = data + static_cast<std::ptrdiff_t>(y) * wpl;
+    for (int x = 0; x < w; ++x) page.at(x, y) = static_cast<std::uint8_t>(GET_DATA_BYTE(row, x));
+  }
+  return page;
 }
 
 bool sameRow(const TextPiece& a, const TextPiece& b) {
@@ -282,7 +270,7 @@ namespace {
 // The outline of a button or a field, read as a glyph: a bar, a bracket or a parenthesis from its
 // straight or rounded sides, at times an f or an l, a quote from a corner.
 bool looksLikeOutline(const std::string& text) {
-  static const std::string glyphs[] = {"|", "(", ")", "[", "]", "{", "}", "!", "l", "f",
+  static const std::string glyphs[] = {"|", "(", ")", "[", "]", "{", "}",
                                        "'", "\"", "\u2018", "\u2019", "\u201c", "\u201d", "_"};
   if (text.empty()) return false;
   std::size_t at = 0, count = 0;
@@ -301,6 +289,18 @@ bool looksLikeOutline(const std::string& text) {
 }
 
 }  // namespace
+
+void readNumbers(std::vector<TextPiece>& words) {
+  for (TextPiece& word : words) {
+    std::string& t = word.text;
+    const bool digit = std::any_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const bool numeric = !t.empty() && std::all_of(t.begin(), t.end(), [](char c) {
+      return (c >= '0' && c <= '9') || c == 'l' || c == '.' || c == ',' || c == ':' || c == '%';
+    });
+    const bool lone = t == "l" || t == "l." || t == "l:" || t == "l,";
+    if (numeric && (digit || lone)) std::replace(t.begin(), t.end(), 'l', '1');
+  }
+}
 
 void dropIndicators(std::vector<TextPiece>& words,
                     const std::vector<std::vector<TextPiece>>& glyphs) {
@@ -548,48 +548,63 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
 
   Pix* source = bitmap.impl->pix.get();
   const double width = pixGetWidth(source), height = pixGetHeight(source);
-  int scale = 1;
-  PixPtr page = preparePage(source, scale);
-  if (!page) {
+  int reduction = 1;
+  std::optional<GreyImage> grey = greyPage(source, reduction);
+  if (!grey) {
     result.error = "out of memory preparing the image";
     return result;
   }
+  const GreyImage ink = inkFromGrey(*grey);
+  grey.reset();
+  const InkLines found = findInkLines(ink, OCR_LINE_GAP);
 
   // Tesseract splits its network evaluation over four OpenMP threads; measured on two cores that
   // is three to five times slower than one thread (the threads mostly wait on each other), so its
   // parallel regions run on the calling thread alone.
   omp_set_max_active_levels(0);
-  StderrCapture capture;
-  api->SetImage(page.get());
-  const int status = api->Recognize(nullptr);
-  std::string messages = capture.finish();
-  if (status != 0) {
+  std::vector<TextPiece> pieces;
+  for (std::size_t i = 0; i < found.lines.size(); ++i) {
+    const int scale = found.lines[i].glyphHeight <= SMALL_TEXT_HEIGHT ? 2 : 1;
+    int originX = 0, originY = 0;
+    const GreyImage line = drawInkLine(ink, found, i, scale, LINE_MARGIN, originX, originY);
+    StderrCapture capture;
+    api->SetImage(line.pixels.data(), line.width, line.height, 1, line.width);
+    const int status = api->Recognize(nullptr);
+    std::string messages = capture.finish();
+    if (status != 0) {
+      api->Clear();
+      result.error = messages.empty() ? "text recognition failed" : messages;
+      return result;
+    }
+    // From the line's pixels to the page's.
+    auto toPage = [&](int v, int origin, bool end) {
+      const double at = (static_cast<double>(v - LINE_MARGIN) / scale + origin) * reduction;
+      return static_cast<int>(end ? std::ceil(at) : std::floor(at));
+    };
+    std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
+    if (it) {
+      do {
+        if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
+        for (LinePiece& piece : readLine(*it)) {
+          if (piece.text.find_first_not_of(' ') == std::string::npos) continue;
+          piece.left = toPage(piece.left, originX, false);
+          piece.right = toPage(piece.right, originX, true);
+          piece.top = toPage(piece.top, originY, false);
+          piece.bottom = toPage(piece.bottom, originY, true);
+          pieces.push_back(std::move(piece));
+        }
+      } while (it->Next(tesseract::RIL_TEXTLINE));
+    }
+    it.reset();
     api->Clear();
-    result.error = messages.empty() ? "text recognition failed" : messages;
-    return result;
   }
 
   const double minimumHeight = static_cast<double>(request.minimumTextHeight) * height;
-  std::vector<TextPiece> pieces;
-  std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
-  if (it) {
-    do {
-      if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
-      for (LinePiece& piece : readLine(*it)) {
-        if (piece.text.find_first_not_of(' ') == std::string::npos) continue;
-        pieces.push_back(std::move(piece));
-      }
-    } while (it->Next(tesseract::RIL_TEXTLINE));
-  }
   for (TextPiece& piece : arrangeLines(std::move(pieces))) {
-    // Back to the image's pixels: the margin off, the scale undone.
-    auto toImage = [scale](int v, double limit) {
-      return std::clamp(static_cast<double>(v - OCR_MARGIN) / scale, 0.0, limit);
-    };
-    const double left = toImage(piece.left, width);
-    const double right = std::max(left, toImage(piece.right, width));
-    const double top = toImage(piece.top, height);
-    const double bottom = std::max(top, toImage(piece.bottom, height));
+    const double left = std::clamp(static_cast<double>(piece.left), 0.0, width);
+    const double right = std::max(left, std::clamp(static_cast<double>(piece.right), 0.0, width));
+    const double top = std::clamp(static_cast<double>(piece.top), 0.0, height);
+    const double bottom = std::max(top, std::clamp(static_cast<double>(piece.bottom), 0.0, height));
     if (bottom - top < minimumHeight) continue;
 
     TextObservation observation;
@@ -599,8 +614,6 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
         std::move(piece.text), std::clamp(piece.confidence / 100.0f, 0.0f, 1.0f)});
     result.observations.push_back(std::move(observation));
   }
-  it.reset();
-  api->Clear();
   return result;
 }
 

@@ -45,6 +45,11 @@ inline constexpr double OCR_LINE_GAP = 1.0;
 void dropIndicators(std::vector<TextPiece>& words,
                     const std::vector<std::vector<TextPiece>>& glyphs);
 
+// Reads an l among digits as the digit one ("l0" 10, "2.l" 2.1, a lone "l" or "l." 1): read
+// without a dictionary, a 1 of many interface fonts comes back as an l, while a word of an l
+// and digits, or an l alone, is no word.
+void readNumbers(std::vector<TextPiece>& words);
+
 // The words of one line of the page layout as the pieces it is made of: words that are outlines
 // (a bar or bracket half as high again as the line's text: the side of a button or a field) are
 // dropped, and the words are cut into pieces wherever two are more than OCR_LINE_GAP times the

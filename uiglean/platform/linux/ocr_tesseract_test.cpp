@@ -495,6 +495,18 @@ TEST(OcrTesseractLines, JoinedPiecesWithoutTextKeepTheirMeanConfidence) {
   EXPECT_FLOAT_EQ(lines[0].confidence, 70);
 }
 
+TEST(OcrTesseractLines, AnLAmongDigitsIsTheDigitOne) {
+  std::vector<TextPiece> words;
+  for (const char* text : {"page", "l", "l.", "l0", "2.l", "l0:3l", "all", "l2a", "I", "ll"}) {
+    words.push_back(TextPiece{0, 0, 10, 10, text, 90});
+  }
+  readNumbers(words);
+  std::vector<std::string> read;
+  for (const auto& w : words) read.push_back(w.text);
+  EXPECT_EQ(read, (std::vector<std::string>{"page", "1", "1.", "10", "2.1", "10:31", "all", "l2a",
+                                            "I", "ll"}));
+}
+
 TEST(OcrTesseractSettings, MapsLanguagesAndRefusesOthers) {
   EXPECT_EQ(tesseractLanguage({"en-US"}), "eng");
   EXPECT_EQ(tesseractLanguage({}), "eng");
