@@ -585,6 +585,9 @@ InkLines findInkLines(const GreyImage& ink, double gap) {
   for (std::size_t n = 1; n < strokes.size(); ++n) {
     const Stroke& s = strokes[n];
     if (s.height() > OCR_MAX_TEXT_HEIGHT) continue;
+    // What is left of an outline (two sides of a tab, a bracket of a group): large and nearly
+    // empty, which no glyph is.
+    if (std::max(s.width(), s.height()) >= 20 && s.area * 100 < s.width() * s.height() * 8) continue;
     (s.height() >= MIN_GLYPH_HEIGHT ? glyphs : marks).push_back(static_cast<int>(n));
   }
   auto byLeft = [&](int a, int b) {

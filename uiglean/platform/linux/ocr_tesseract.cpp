@@ -1,5 +1,5 @@
-// Images and text recognition on Linux: Leptonica decodes the file, Tesseract's LSTM engine
-// recognises it. One text line of Tesseract's layout (split where it spans a column gap) is one
+// Images and text recognition on Linux: Leptonica decodes the file, its text lines are found on
+// an ink page (ocr_layout.h), and Tesseract's LSTM engine reads each line alone. One line is one
 // observation.
 #include "uiglean/platform/linux/ocr_tesseract.h"
 
@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,11 +174,9 @@ std::string takeText(char* raw) {
   return text;
 }
 
-// The text line at the iterator, which is left on the line's last word. Tesseract joins text
-// that shares a baseline across wide empty stretches (a sidebar entry and the body text beside
-// it, the titles of a menu bar, a row of buttons) into one line; such a line comes back as one
-// piece per stretch of words less than OCR_LINE_GAP line heights apart. A line without such a gap
-// is returned whole, with Tesseract's own text and confidence.
+// The text line at the iterator, which is left on the line's last word: its words without the
+// outlines and check marks read as words, the lone l among digits read as 1. A line with nothing
+// dropped keeps Tesseract's own box and confidence.
 std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
   LinePiece line;
   it.BoundingBox(tesseract::RIL_TEXTLINE, &line.left, &line.top, &line.right, &line.bottom);
@@ -216,7 +215,10 @@ std::vector<LinePiece> readLine(tesseract::ResultIterator& it) {
   dropIndicators(words, glyphsOf);
   readNumbers(words);
   const std::size_t count = words.size();
-  std::vector<TextPiece> pieces = splitLine(std::move(words), line.bottom - line.top);
+  // The line was cut at wide gaps where it was found, from its ink; the recognizer's word boxes
+  // are less exact (a digit's box starts well after its ink), so its gaps cut nothing.
+  std::vector<TextPiece> pieces = splitLine(std::move(words), line.bottom - line.top,
+                                            std::numeric_limits<double>::infinity());
   if (pieces.size() == 1 && count > 0 && pieces.front().text.size() + 1 >= line.text.size()) {
     // Nothing cut: Tesseract's own box and confidence.
     line.text = std::move(pieces.front().text);
@@ -328,7 +330,7 @@ void dropIndicators(std::vector<TextPiece>& words,
   std::erase_if(words, [&](const TextPiece&) { return drop[k++]; });
 }
 
-std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight) {
+std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight, double gap) {
   // A word of one or two outline glyphs is a border, not text, when it stands half as high again
   // as every other word of the line, or apart from the words beside it by more than half their
   // height (a button's padding; words are a space apart, a parenthesis touches its word).
@@ -355,11 +357,11 @@ std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight) {
   // The height of the line's text, without the outlines that made its box taller.
   int height = 0;
   for (const auto& w : words) height = std::max(height, w.bottom - w.top);
-  const double gap = OCR_LINE_GAP * std::max(1, height > 0 ? height : lineHeight);
+  const double cut = gap * std::max(1, height > 0 ? height : lineHeight);
   std::vector<TextPiece> pieces;
   std::vector<int> wordsIn;
   for (TextPiece& word : words) {
-    if (pieces.empty() || word.left - pieces.back().right > gap) {
+    if (pieces.empty() || word.left - pieces.back().right > cut) {
       pieces.push_back(std::move(word));
       wordsIn.push_back(1);
       continue;

@@ -50,17 +50,17 @@ void dropIndicators(std::vector<TextPiece>& words,
 // and digits, or an l alone, is no word.
 void readNumbers(std::vector<TextPiece>& words);
 
-// The words of one line of the page layout as the pieces it is made of: words that are outlines
-// (a bar or bracket half as high again as the line's text: the side of a button or a field) are
-// dropped, and the words are cut into pieces wherever two are more than OCR_LINE_GAP times the
-// height of the tallest remaining word apart (`lineHeight` when none remains). A piece's
-// confidence is its words' mean.
-std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight);
+// The words of one recognized line as the pieces it is made of: words that are outlines (a bar
+// or bracket half as high again as the line's text, or set well apart from it: the side of a
+// button or a field) are dropped, and the words are cut into pieces wherever two are more than
+// `gap` times the height of the tallest remaining word apart (`lineHeight` when none remains).
+// A piece's confidence is its words' mean.
+std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight,
+                                 double gap = OCR_LINE_GAP);
 
 // The recognizer's pieces as lines in reading order: pieces on one baseline that are less than
-// OCR_LINE_GAP line heights apart are joined (the page layout analysis at times cuts a line after
-// a prefix that many lines share, "Line 4:"), then the lines go in rows from top to bottom, each
-// row from left to right.
+// OCR_LINE_GAP line heights apart are joined (a line found in two pieces, "Line 4:" and its
+// text), then the lines go in rows from top to bottom, each row from left to right.
 std::vector<TextPiece> arrangeLines(std::vector<TextPiece> pieces);
 
 }  // namespace uiglean
