@@ -8,9 +8,12 @@ Two kinds of pages, each with its text lines and their boxes known:
     with the values in a column far away, menus with shortcuts, in DejaVu Sans, Liberation Sans and
     Nimbus Sans at 11-16 px, light and dark;
   * screenshots of real applications on a private desktop (scripts/desktop.sh): our GTK and Qt
-    test applications (light and dark) and Debian's gtk3-widget-factory, with the truth taken from
-    the accessibility tree (`uiglean tree`: every label, button, menu and check box with its name
-    and frame; square buttons are taken for icon buttons and left out).
+    test applications (light and dark, with a menu open), Debian's gtk3-widget-factory and
+    gtk3-demo, and Debian's Chromium showing bench/ocr_ui_page.html (a settings page: sidebar with
+    a selected entry, coloured and disabled buttons, a form, a table, a notice, a dark footer),
+    with the truth taken from the accessibility tree (`uiglean tree`: every label, button, menu
+    and check box with its name and frame; square buttons are taken for icon buttons and left
+    out).
 
 Each page is read by uiglean's recogniser (build/bin/uiglean-ocr-tesseract, the ocr subcommand
 without the accessibility check) and by the tesseract program on one thread (OMP_THREAD_LIMIT=1,
@@ -25,7 +28,7 @@ its lines from the TSV output), one process per page, and scored against the kno
   * time: wall seconds per page.
 
 Needs /usr/bin/python3 with python3-pil, fonts-dejavu-core, fonts-liberation2, fonts-urw-base35,
-tesseract-ocr, and for the screenshots xvfb, imagemagick and the desktop packages.
+tesseract-ocr, and for the screenshots xvfb, imagemagick, chromium and the desktop packages.
 
   bench/ocr_ui_bench.py [--uiglean CMD] [--no-desktop] [--keep DIR] [--repeat R] [--pages N]
 """
@@ -340,27 +343,34 @@ def desktop_pages(folder, build):
         if name and name != "AT_SPI_BUS_ADDRESS":
             env[name] = value
     uiglean = os.path.join(build, "bin", "uiglean")
+    chromium = [os.path.join(ROOT, "tests", "apps", "web", "run-chromium.sh"),
+                os.path.join(HERE, "ocr_ui_page.html")]
+    # (name, command, environment, a text the snapshot holds once the window is drawn)
     apps = [
-        ("gtk-light", [os.path.join(build, "bin", "uiglean-gtk-app")], {}),
-        ("gtk-dark", [os.path.join(build, "bin", "uiglean-gtk-app")], {"GTK_THEME": "Adwaita:dark"}),
-        ("qt", [os.path.join(build, "bin", "uiglean-qt-app")], {}),
-        ("gtk3-widget-factory", ["/usr/bin/gtk3-widget-factory"], {}),
-        ("gtk3-demo", ["/usr/bin/gtk3-demo"], {}),
+        ("gtk-light", [os.path.join(build, "bin", "uiglean-gtk-app")], {}, None),
+        ("gtk-dark", [os.path.join(build, "bin", "uiglean-gtk-app")], {"GTK_THEME": "Adwaita:dark"},
+         None),
+        ("qt", [os.path.join(build, "bin", "uiglean-qt-app")], {}, None),
+        ("gtk3-widget-factory", ["/usr/bin/gtk3-widget-factory"], {}, None),
+        ("gtk3-demo", ["/usr/bin/gtk3-demo"], {}, None),
+        ("chromium", ["/bin/bash"] + chromium, {}, "Delete account"),
     ]
     pages = []
     try:
-        for name, argv, extra in apps:
+        for name, argv, extra, ready in apps:
             proc = subprocess.Popen(argv, env=dict(env, **extra), stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL, start_new_session=True)
             try:
                 tree = None
-                for _ in range(100):
+                for _ in range(300):
                     time.sleep(0.1)
                     r = subprocess.run([uiglean, "tree"], env=env, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL)
                     if r.returncode == 0:
                         t = json.loads(r.stdout)
-                        if t.get("pid") == proc.pid and t["windows"] and len(json.dumps(t)) > 500:
+                        text = json.dumps(t)
+                        if (t.get("pid") == proc.pid and t["windows"] and len(text) > 500
+                                and (ready is None or ready in text)):
                             tree = t
                             break
                 if tree is None:

@@ -65,7 +65,7 @@ bool blank(const std::string& s) { return s.find_first_not_of(' ') == std::strin
 
 // One or two of the glyphs that the sides of buttons and fields are read as.
 bool outline(const std::string& text) {
-  static const std::string glyphs[] = {"|", "(", ")", "[", "]", "{", "}", "!", "l", "f",
+  static const std::string glyphs[] = {"|", "(", ")", "[", "]", "{", "}",
                                        "'", "\"", "\u2018", "\u2019", "\u201c", "\u201d", "_"};
   std::size_t at = 0, count = 0;
   while (at < text.size()) {

@@ -106,14 +106,15 @@ std::vector<Stroke> labelStrokes(const std::vector<std::uint8_t>& mask, int widt
   return strokes;
 }
 
-// The grey range (largest minus smallest level) of each pixel's (2r+1)x(2r+1) neighbourhood.
-std::vector<std::uint8_t> localRange(const GreyImage& grey, int r) {
+// The largest and smallest level of each pixel's 5x5 neighbourhood (clipped at the edges).
+void extremes5(const GreyImage& grey, std::vector<std::uint8_t>& most,
+               std::vector<std::uint8_t>& least) {
   const int w = grey.width, h = grey.height;
   std::vector<std::uint8_t> rowMax(grey.pixels.size()), rowMin(grey.pixels.size());
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       std::uint8_t hi = 0, lo = 255;
-      for (int k = std::max(0, x - r); k <= std::min(w - 1, x + r); ++k) {
+      for (int k = std::max(0, x - 2); k <= std::min(w - 1, x + 2); ++k) {
         hi = std::max(hi, grey.at(k, y));
         lo = std::min(lo, grey.at(k, y));
       }
@@ -121,18 +122,18 @@ std::vector<std::uint8_t> localRange(const GreyImage& grey, int r) {
       rowMin[index(w, x, y)] = lo;
     }
   }
-  std::vector<std::uint8_t> range(grey.pixels.size());
+  most.assign(grey.pixels.size(), 0);
+  least.assign(grey.pixels.size(), 255);
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      std::uint8_t hi = 0, lo = 255;
-      for (int k = std::max(0, y - r); k <= std::min(h - 1, y + r); ++k) {
+    for (int k = std::max(0, y - 2); k <= std::min(h - 1, y + 2); ++k) {
+      for (int x = 0; x < w; ++x) {
+        std::uint8_t& hi = most[index(w, x, y)];
+        std::uint8_t& lo = least[index(w, x, y)];
         hi = std::max(hi, rowMax[index(w, x, k)]);
         lo = std::min(lo, rowMin[index(w, x, k)]);
       }
-      range[index(w, x, y)] = static_cast<std::uint8_t>(hi - lo);
     }
   }
-  return range;
 }
 
 // The grey level of the nearest flat pixel (chamfer distance), for every pixel; white when the
@@ -370,63 +371,86 @@ void eraseOutlines(GreyImage& ink) {
   // A pixel more, for the anti-aliased edge.
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      bool near = false;
-      for (int dy = -1; dy <= 1 && !near; ++dy) {
-        for (int dx = -1; dx <= 1 && !near; ++dx) {
-          const int nx = x + dx, ny = y + dy;
-          near = nx >= 0 && nx < w && ny >= 0 && ny < h && erase[index(w, nx, ny)] != 0;
-        }
+      if (erase[index(w, x, y)] == 0) continue;
+      for (int yy = std::max(0, y - 1); yy <= std::min(h - 1, y + 1); ++yy) {
+        for (int xx = std::max(0, x - 1); xx <= std::min(w - 1, x + 1); ++xx) ink.at(xx, yy) = 0;
       }
-      if (near) ink.at(x, y) = 0;
     }
   }
 }
 
-// The pixels that are background: flat over their 5x5 neighbourhood and part of an area that is
-// flat over 9x9 somewhere. The inside of a thick stroke (a large heading, a bold title) is flat
-// over 5x5 but too narrow for 9x9, and stays ink. A page without any such area (text cropped
-// close) has its most common level for background.
-std::vector<std::uint8_t> backgroundAreas(const GreyImage& grey) {
+// The background of a page: pixels flat over their 5x5 neighbourhood, in areas that are flat
+// over 9x9 somewhere. The inside of a thick stroke (a large heading, a bold title) is flat over
+// 5x5 but too narrow for 9x9, and stays ink. A page without any such area (text cropped close)
+// has its most common level for background.
+struct Background {
+  std::vector<std::uint8_t> mask;  // 1 on background pixels
+  std::vector<int> areas;          // per pixel: its flat area (0: not flat)
+  std::vector<Stroke> boxes;       // per area: its box
+  std::vector<std::uint8_t> seeded;  // per area: whether it is background
+};
+
+Background backgroundAreas(const GreyImage& grey) {
   const int w = grey.width, h = grey.height;
-  std::vector<std::uint8_t> flat = localRange(grey, 2);
-  for (auto& v : flat) v = v <= OCR_FLAT_RANGE ? 1 : 0;
-  const std::vector<std::uint8_t> wide = localRange(grey, 4);
-  std::vector<int> labels;
-  const std::vector<Stroke> areas = labelStrokes(flat, w, h, labels);
-  std::vector<std::uint8_t> seeded(areas.size(), 0);
+  Background bg;
+  std::vector<std::uint8_t> most, least;
+  extremes5(grey, most, least);
+  bg.mask.resize(grey.pixels.size());
+  for (std::size_t i = 0; i < bg.mask.size(); ++i) {
+    bg.mask[i] = most[i] - least[i] <= OCR_FLAT_RANGE ? 1 : 0;
+  }
+  bg.boxes = labelStrokes(bg.mask, w, h, bg.areas);
+  bg.seeded.assign(bg.boxes.size(), 0);
+  // The 9x9 neighbourhood is the union of the 5x5 ones two pixels up or down, left or right.
   bool any = false;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    if (labels[i] != 0 && wide[i] <= OCR_FLAT_RANGE) {
-      seeded[static_cast<std::size_t>(labels[i])] = 1;
-      any = true;
+  for (int y = 0; y < h; ++y) {
+    const int up = std::max(0, y - 2), down = std::min(h - 1, y + 2);
+    for (int x = 0; x < w; ++x) {
+      const int area = bg.areas[index(w, x, y)];
+      if (area == 0 || bg.seeded[static_cast<std::size_t>(area)] != 0) continue;
+      const int left = std::max(0, x - 2), right = std::min(w - 1, x + 2);
+      std::uint8_t hi = 0, lo = 255;
+      for (int yy : {up, down}) {
+        for (int xx : {left, right}) {
+          hi = std::max(hi, most[index(w, xx, yy)]);
+          lo = std::min(lo, least[index(w, xx, yy)]);
+        }
+      }
+      if (hi - lo <= OCR_FLAT_RANGE) {
+        bg.seeded[static_cast<std::size_t>(area)] = 1;
+        any = true;
+      }
     }
   }
   if (any) {
-    for (std::size_t i = 0; i < flat.size(); ++i) {
-      flat[i] = seeded[static_cast<std::size_t>(labels[i])];
+    for (std::size_t i = 0; i < bg.mask.size(); ++i) {
+      bg.mask[i] = bg.seeded[static_cast<std::size_t>(bg.areas[i])];
     }
-    return flat;
+    return bg;
   }
   std::array<int, 256> histogram{};
   for (std::uint8_t v : grey.pixels) ++histogram[v];
   const auto common = static_cast<std::uint8_t>(
       std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
-  for (std::size_t i = 0; i < flat.size(); ++i) {
-    flat[i] = std::abs(grey.pixels[i] - common) <= OCR_FLAT_RANGE / 2 ? 1 : 0;
+  for (std::size_t i = 0; i < bg.mask.size(); ++i) {
+    bg.mask[i] = std::abs(grey.pixels[i] - common) <= OCR_FLAT_RANGE / 2 ? 1 : 0;
   }
-  return flat;
+  std::fill(bg.areas.begin(), bg.areas.end(), 0);
+  bg.boxes.resize(1);
+  bg.seeded.assign(1, 0);
+  return bg;
 }
 
 // Small filled squares and circles in a colour of their own (a checked check box, a selected
 // radio button, a status dot): flat areas 8 to 24 pixels across whose level differs from what
 // surrounds them. They and what they hold (a check mark, a dot) become paper.
-void eraseFilledMarks(const GreyImage& grey, const std::vector<std::uint8_t>& flat,
+void eraseFilledMarks(const GreyImage& grey, const Background& flat,
                       const std::vector<std::uint8_t>& background, GreyImage& ink) {
   const int w = grey.width, h = grey.height;
-  std::vector<int> labels;
-  const std::vector<Stroke> areas = labelStrokes(flat, w, h, labels);
-  for (std::size_t n = 1; n < areas.size(); ++n) {
-    const Stroke& a = areas[n];
+  const std::vector<int>& labels = flat.areas;
+  for (std::size_t n = 1; n < flat.boxes.size(); ++n) {
+    if (flat.seeded[n] == 0) continue;
+    const Stroke& a = flat.boxes[n];
     const int aw = a.width(), ah = a.height();
     if (aw < 8 || ah < 8 || std::max(aw, ah) > 24 || !squareish(aw, ah) || a.area * 2 < aw * ah) {
       continue;
@@ -472,8 +496,8 @@ GreyImage inkFromGrey(const GreyImage& grey) {
   const int w = grey.width, h = grey.height;
   GreyImage ink(w, h, 0);
   if (w <= 0 || h <= 0) return ink;
-  const std::vector<std::uint8_t> flat = backgroundAreas(grey);
-  const std::vector<std::uint8_t> background = nearestBackground(grey, flat);
+  const Background flat = backgroundAreas(grey);
+  const std::vector<std::uint8_t> background = nearestBackground(grey, flat.mask);
   std::vector<std::uint8_t> diff(grey.pixels.size());
   for (std::size_t i = 0; i < diff.size(); ++i) {
     diff[i] = static_cast<std::uint8_t>(std::abs(grey.pixels[i] - background[i]));
@@ -614,10 +638,11 @@ InkLines findInkLines(const GreyImage& ink, double gap) {
         continue;
       }
       if (s.height() * 2 > line.median * 5) continue;
-      if (line.median * 2 > s.height() * 5) {
+      if (line.median > s.height() * 4) {
         dwarfed = true;
         continue;
       }
+      if (line.median * 2 > s.height() * 5) continue;
       if (best < 0 || distance < bestGap) {
         best = static_cast<int>(i);
         bestGap = distance;

@@ -338,7 +338,10 @@ std::vector<TextPiece> splitLine(std::vector<TextPiece> words, int lineHeight, d
   for (const auto& w : words) {
     if (!looksLikeOutline(w.text)) tallest = std::max(tallest, w.bottom - w.top);
   }
-  if (tallest > 0) {
+  if (tallest == 0) {
+    // Nothing but outlines: the side of a box read alone.
+    words.clear();
+  } else {
     std::vector<bool> border(words.size(), false);
     for (std::size_t i = 0; i < words.size(); ++i) {
       const TextPiece& w = words[i];
