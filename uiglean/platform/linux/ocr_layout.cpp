@@ -538,7 +538,7 @@ int verticalOverlap(int topA, int bottomA, int topB, int bottomB) {
 }
 
 // A check box, radio button or icon before a label: the strokes at the start of a line up to
-// the first gap of a quarter of their height (three pixels at least: wider than the gaps between
+// the first gap of a quarter of their height (four pixels at least: wider than the gaps between
 // letters), together about square, 8 to 32 pixels high, a fifth taller than the rest of the
 // line, with at least two glyphs after them. They leave the line
 // (`strokeLine` -1) and its box shrinks to the rest. `target` maps lines merged into others.
@@ -561,7 +561,7 @@ void dropLeadingMarks(const std::vector<Stroke>& strokes, std::vector<LineBuild>
     std::size_t k = 1;
     for (; k < own.size(); ++k) {
       const Stroke& s = strokes[static_cast<std::size_t>(own[k])];
-      if ((s.left - mark.right) * 4 >= std::max(12, mark.height())) break;
+      if ((s.left - mark.right) * 4 >= std::max(16, mark.height())) break;
       mark.left = std::min(mark.left, s.left);
       mark.top = std::min(mark.top, s.top);
       mark.right = std::max(mark.right, s.right);

@@ -172,6 +172,20 @@ TEST(OcrInkLines, WordsFormLinesAndWideGapsSplitThem) {
   EXPECT_EQ(darkest, 255);
 }
 
+TEST(OcrInkLines, TallLettersBeforeSmallOnesAreNoMark) {
+  // "Cl" and then x-high letters a letter gap apart, as in "Close": taller than the rest and
+  // about square together, like a check box, but too close to what follows to be one.
+  GreyImage page(200, 40, 255);
+  fill(page, 20, 10, 2, 11, 0);
+  fill(page, 20, 10, 7, 2, 0);
+  fill(page, 20, 19, 7, 2, 0);
+  fill(page, 29, 10, 2, 11, 0);
+  word(page, 34, 14, 3, 0, 7);
+  const InkLines found = findInkLines(inkFromGrey(page), 1.0);
+  ASSERT_EQ(found.lines.size(), 1u);
+  EXPECT_EQ(found.lines[0].left, 20);
+}
+
 TEST(OcrInkLines, SmallMarksAloneAndEmptyPagesGiveNoLines) {
   GreyImage page(100, 60, 255);
   fill(page, 40, 30, 2, 2, 0);
