@@ -295,6 +295,12 @@ bool looksLikeOutline(const std::string& text) {
 
 }  // namespace
 
+bool likelyNoise(const TextPiece& line) {
+  std::size_t characters = 0;
+  for (char c : line.text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return characters <= 3 && line.confidence < OCR_NOISE_CONFIDENCE;
+}
+
 void readNumbers(std::vector<TextPiece>& words) {
   for (TextPiece& word : words) {
     std::string& t = word.text;
@@ -610,6 +616,7 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
 
   const double minimumHeight = static_cast<double>(request.minimumTextHeight) * height;
   for (TextPiece& piece : arrangeLines(std::move(pieces))) {
+    if (likelyNoise(piece)) continue;
     const double left = std::clamp(static_cast<double>(piece.left), 0.0, width);
     const double right = std::max(left, std::clamp(static_cast<double>(piece.right), 0.0, width));
     const double top = std::clamp(static_cast<double>(piece.top), 0.0, height);

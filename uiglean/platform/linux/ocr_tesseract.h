@@ -45,6 +45,14 @@ inline constexpr double OCR_LINE_GAP = 1.0;
 void dropIndicators(std::vector<TextPiece>& words,
                     const std::vector<std::vector<TextPiece>>& glyphs);
 
+// Below this confidence (0..100), a line of at most three characters is taken for an icon, a
+// tick mark or a widget's arrow read as letters ("Y", "eee", "w") and not reported; short text
+// that is text ("OK", "50", "1") is read far more surely.
+inline constexpr float OCR_NOISE_CONFIDENCE = 40;
+
+// Whether a recognized line is noise by the rule above.
+bool likelyNoise(const TextPiece& line);
+
 // Reads an l among digits as the digit one ("l0" 10, "2.l" 2.1, a lone "l" or "l." 1): read
 // without a dictionary, a 1 of many interface fonts comes back as an l, while a word of an l
 // and digits, or an l alone, is no word.

@@ -507,6 +507,14 @@ TEST(OcrTesseractLines, AnLAmongDigitsIsTheDigitOne) {
                                             "I", "ll"}));
 }
 
+TEST(OcrTesseractLines, ShortUnsureLinesAreNoise) {
+  EXPECT_TRUE(likelyNoise(TextPiece{0, 0, 10, 10, "eee", 0}));
+  EXPECT_TRUE(likelyNoise(TextPiece{0, 0, 10, 10, "\u201c\u2122", 39}));  // two characters
+  EXPECT_FALSE(likelyNoise(TextPiece{0, 0, 10, 10, "50", 72}));
+  EXPECT_FALSE(likelyNoise(TextPiece{0, 0, 10, 10, "Save", 12}));  // long enough to be text
+  EXPECT_FALSE(likelyNoise(TextPiece{0, 0, 10, 10, "OK", 40}));
+}
+
 TEST(OcrTesseractSettings, MapsLanguagesAndRefusesOthers) {
   EXPECT_EQ(tesseractLanguage({"en-US"}), "eng");
   EXPECT_EQ(tesseractLanguage({}), "eng");
