@@ -516,7 +516,6 @@ struct LineBuild {
   int glyphHeight = 0;
   std::vector<int> heights;
   int median = 0;
-  bool merged = false;
 
   void add(const Stroke& s, bool glyph) {
     left = std::min(left, s.left);
@@ -653,7 +652,7 @@ InkLines findInkLines(const GreyImage& ink, double gap) {
       continue;
     }
     if (best < 0) {
-      lines.push_back(LineBuild{s.left, s.top, s.right, s.bottom, 0, {}, 0, false});
+      lines.push_back(LineBuild{s.left, s.top, s.right, s.bottom, 0, {}, 0});
       best = static_cast<int>(lines.size() - 1);
     }
     lines[static_cast<std::size_t>(best)].add(s, true);
