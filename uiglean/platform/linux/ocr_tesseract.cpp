@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,31 @@ constexpr int TINY_TEXT_HEIGHT = 10;
 
 // White pixels around a line handed to the recognizer.
 constexpr int LINE_MARGIN = 10;
+
+// The largest scale lines are read at: 3 as a rule, less when the lines scaled up would come to
+// more than SCALED_LINES_BUDGET times the page (four million pixels at least). Interface pages
+// come to one to three times the page; a page covered in small marks (a dotted pattern) to ten
+// and more, which would take the recognizer minutes at three times the size.
+constexpr double SCALED_LINES_BUDGET = 4;
+
+int largestScale(const InkLines& found, const std::vector<std::size_t>& order, int width,
+                 int height) {
+  const double budget = std::max(4e6, SCALED_LINES_BUDGET * width * height);
+  for (int largest = 3; largest > 1; --largest) {
+    double total = 0;
+    for (std::size_t i : order) {
+      const InkLine& line = found.lines[i];
+      const int glyphs = line.glyphHeight;
+      const int scale = std::min(
+          largest, glyphs <= TINY_TEXT_HEIGHT ? 3 : glyphs <= SMALL_TEXT_HEIGHT ? 2 : 1);
+      const int pad = std::max(4, glyphs / 2);
+      total += static_cast<double>(line.right - line.left + 2 * pad) *
+               (line.bottom - line.top + 2 * pad) * scale * scale;
+    }
+    if (total <= budget) return largest;
+  }
+  return 1;
+}
 
 // The page in grey, halved `reduction` times over (a power of two) when it is very large.
 std::optional<GreyImage> greyPage(Pix* source, int& reduction) {
@@ -576,10 +602,21 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
   // is three to five times slower than one thread (the threads mostly wait on each other), so its
   // parallel regions run on the calling thread alone.
   omp_set_max_active_levels(0);
+  // Top to bottom, and no more than OCR_MAX_READ_LINES of them.
+  std::vector<std::size_t> order(found.lines.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const InkLine& x = found.lines[a];
+    const InkLine& y = found.lines[b];
+    return x.top != y.top ? x.top < y.top : x.left < y.left;
+  });
+  if (order.size() > OCR_MAX_READ_LINES) order.resize(OCR_MAX_READ_LINES);
+  const int largest = largestScale(found, order, ink.width, ink.height);
   std::vector<TextPiece> pieces;
-  for (std::size_t i = 0; i < found.lines.size(); ++i) {
+  for (std::size_t i : order) {
     const int glyphs = found.lines[i].glyphHeight;
-    const int scale = glyphs <= TINY_TEXT_HEIGHT ? 3 : glyphs <= SMALL_TEXT_HEIGHT ? 2 : 1;
+    const int scale =
+        std::min(largest, glyphs <= TINY_TEXT_HEIGHT ? 3 : glyphs <= SMALL_TEXT_HEIGHT ? 2 : 1);
     int originX = 0, originY = 0;
     const GreyImage line = drawInkLine(ink, found, i, scale, LINE_MARGIN, originX, originY);
     StderrCapture capture;

@@ -3,6 +3,7 @@
 // the recognizer's own helpers, exposed for its tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,11 @@ inline constexpr double OCR_LINE_GAP = 1.0;
 // recognizer gives every glyph of such a word the word's height, so the mark does not stand out.)
 void dropIndicators(std::vector<TextPiece>& words,
                     const std::vector<std::vector<TextPiece>>& glyphs);
+
+// At most this many of the lines found on a page are read, from the top: each takes one call
+// of the recognizer, and a page of thousands of specks (noise, a dotted pattern) would otherwise
+// take minutes. Four times as many lines as uiglean reports.
+inline constexpr std::size_t OCR_MAX_READ_LINES = 1200;
 
 // Below this confidence (0..100), a line of at most three characters is taken for an icon, a
 // tick mark or a widget's arrow read as letters ("Y", "eee", "w") and not reported; short text
