@@ -237,6 +237,16 @@ std::vector<std::uint8_t> strokeWithHoles(const std::vector<std::uint8_t>& regio
   return filled;
 }
 
+// The level at which half of `count` pixels counted in `histogram` are reached.
+int medianLevel(const std::array<int, 256>& histogram, int count) {
+  int level = 0;
+  for (int seen = 0; level < 255; ++level) {
+    seen += histogram[static_cast<std::size_t>(level)];
+    if (seen * 2 >= count) break;
+  }
+  return level;
+}
+
 bool squareish(int w, int h) { return w * 4 >= h * 3 && w * 3 <= h * 4; }
 
 // Solid blobs of ink are bars, sliders, filled check boxes and selections rather than text.
@@ -281,11 +291,7 @@ void resolveSolids(const GreyImage& grey, GreyImage& ink) {
     // high; a glyph with its counters filled (a large a or e) is not.
     if (filledArea - s.area < 10 || filledArea * 10 < sw * sh * 9 || sw * 2 < sh * 3) continue;
     // The box's own colour: the median of its pixels.
-    int median = 0;
-    for (int seen = 0; median < 255; ++median) {
-      seen += histogram[static_cast<std::size_t>(median)];
-      if (seen * 2 >= s.area) break;
-    }
+    const int median = medianLevel(histogram, s.area);
     std::vector<std::uint8_t> diff(region.size());
     for (int y = 0; y < sh; ++y) {
       for (int x = 0; x < sw; ++x) {
@@ -467,13 +473,8 @@ void eraseFilledMarks(const GreyImage& grey, const Background& flat,
       }
     }
     if (count == 0) continue;
-    int level = 0;
-    for (int seen = 0; level < 255; ++level) {
-      seen += around[static_cast<std::size_t>(level)];
-      if (seen * 2 >= count) break;
-    }
-    const int own = grey.at((a.left + a.right) / 2, (a.top + a.bottom) / 2);
-    int inside = own;
+    const int level = medianLevel(around, count);
+    int inside = grey.at((a.left + a.right) / 2, (a.top + a.bottom) / 2);
     for (int y = a.top; y < a.bottom; ++y) {
       for (int x = a.left; x < a.right; ++x) {
         if (labels[index(w, x, y)] == static_cast<int>(n)) {
@@ -737,11 +738,13 @@ InkLines findInkLines(const GreyImage& ink, double gap) {
   return found;
 }
 
+int inkLinePadding(const InkLine& line) { return std::max(4, line.glyphHeight / 2); }
+
 GreyImage drawInkLine(const GreyImage& ink, const InkLines& found, std::size_t which, int scale,
                       int margin, int& originX, int& originY) {
   const InkLine& line = found.lines.at(which);
   const int w = ink.width, h = ink.height;
-  const int pad = std::max(4, line.glyphHeight / 2);
+  const int pad = inkLinePadding(line);
   const int left = std::max(0, line.left - pad), top = std::max(0, line.top - pad);
   const int right = std::min(w, line.right + pad), bottom = std::min(h, line.bottom + pad);
   originX = left;

@@ -65,6 +65,9 @@ struct InkLines {
 // several lines.
 InkLines findInkLines(const GreyImage& ink, double gap);
 
+// The paper left around a line when it is drawn alone (page pixels, each side).
+int inkLinePadding(const InkLine& line);
+
 // Line `index` alone, as dark text on white: the ink of its own strokes (and a pixel around
 // them), the rest of the page left out, scaled up `scale` times and with `margin` white pixels
 // around. `originX` and `originY` receive the page position of the drawn area's top left corner

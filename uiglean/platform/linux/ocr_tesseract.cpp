@@ -248,6 +248,12 @@ constexpr int LINE_MARGIN = 10;
 // and more, which would take the recognizer minutes at three times the size.
 constexpr double SCALED_LINES_BUDGET = 4;
 
+// The scale a line is read at, at most `largest`.
+int lineScale(const InkLine& line, int largest) {
+  const int glyphs = line.glyphHeight;
+  return std::min(largest, glyphs <= TINY_TEXT_HEIGHT ? 3 : glyphs <= SMALL_TEXT_HEIGHT ? 2 : 1);
+}
+
 int largestScale(const InkLines& found, const std::vector<std::size_t>& order, int width,
                  int height) {
   const double budget = std::max(4e6, SCALED_LINES_BUDGET * width * height);
@@ -255,10 +261,8 @@ int largestScale(const InkLines& found, const std::vector<std::size_t>& order, i
     double total = 0;
     for (std::size_t i : order) {
       const InkLine& line = found.lines[i];
-      const int glyphs = line.glyphHeight;
-      const int scale = std::min(
-          largest, glyphs <= TINY_TEXT_HEIGHT ? 3 : glyphs <= SMALL_TEXT_HEIGHT ? 2 : 1);
-      const int pad = std::max(4, glyphs / 2);
+      const int scale = lineScale(line, largest);
+      const int pad = inkLinePadding(line);
       total += static_cast<double>(line.right - line.left + 2 * pad) *
                (line.bottom - line.top + 2 * pad) * scale * scale;
     }
@@ -614,9 +618,7 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
   const int largest = largestScale(found, order, ink.width, ink.height);
   std::vector<TextPiece> pieces;
   for (std::size_t i : order) {
-    const int glyphs = found.lines[i].glyphHeight;
-    const int scale =
-        std::min(largest, glyphs <= TINY_TEXT_HEIGHT ? 3 : glyphs <= SMALL_TEXT_HEIGHT ? 2 : 1);
+    const int scale = lineScale(found.lines[i], largest);
     int originX = 0, originY = 0;
     const GreyImage line = drawInkLine(ink, found, i, scale, LINE_MARGIN, originX, originY);
     StderrCapture capture;
