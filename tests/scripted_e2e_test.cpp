@@ -173,6 +173,7 @@ TEST(ScriptedPersist, IntegersKeepEveryDigit) {
   // The journal holds them as they are too.
   r = runScene(scene, {"tree"});
   auto copies = r.calls("AXUIElementCopyAttributeValue", {{"attr", "AXValue"}});
+  std::erase_if(copies, [](const json& c) { return !c.contains("value") || c["value"].is_null(); });
   ASSERT_GE(copies.size(), 2u);
   EXPECT_EQ(copies[0]["value"].dump(), "9007199254740993");
   EXPECT_EQ(copies[1]["value"].dump(), "18446744073709551615");

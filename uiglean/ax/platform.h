@@ -133,6 +133,10 @@ void platformStart();
 bool axIsProcessTrusted();
 Element axCreateApplication(std::int32_t pid);
 void axSetMessagingTimeout(const Element& element, float seconds);
+// Ends the run's waiting on other applications `seconds` from now: no call to an application
+// waits past that moment, and a call made after it fails at once as a timeout (-25204) without
+// counting against the application. 0 or less, or not finite: no deadline.
+void axSetRunDeadline(double seconds);
 CopyResult axCopyAttributeValue(const Element& element, const std::string& attribute);
 ActionNamesResult axCopyActionNames(const Element& element);
 std::int32_t axPerformAction(const Element& element, const std::string& action);

@@ -47,18 +47,16 @@ void writeJson(JsonWriter& w, const AXPayload& p) {
 std::optional<AXNode> dumpNode(const Element& element, const std::string& ref, std::int64_t depth) {
   if (depth > MAX_DEPTH) return std::nullopt;
   if (nodeCount >= MAX_NODES) return std::nullopt;
+  // Out of time: the snapshot ends where the walk stood, as at the node limit.
+  if (walkTimeIsUp()) return std::nullopt;
   ++nodeCount;
 
   AXNode node;
   node.ref = ref;
   node.role = attrString(element, "AXRole").value_or("unknown");
 
-  ElementList kids = children(element);
-  for (std::size_t i = 0; i < kids.size(); ++i) {
-    auto child = dumpNode(kids[i], ref + "." + std::to_string(i), depth + 1);
-    if (child) node.children.push_back(std::move(*child));
-  }
-
+  // The element's own attributes come before its children, so that a walk cut short by the
+  // run's time limit leaves every element it wrote complete.
   if (boolAttr(element, "AXEnabled") == std::optional<bool>(false)) node.enabled = false;
   if (boolAttr(element, "AXFocused") == std::optional<bool>(true)) node.focused = true;
   if (boolAttr(element, "AXSelected") == std::optional<bool>(true)) node.selected = true;
@@ -73,6 +71,12 @@ std::optional<AXNode> dumpNode(const Element& element, const std::string& ref, s
   node.ident = nonEmpty(attrString(element, "AXIdentifier"));
   node.acts = actionsOf(element);
   node.frame = frameOf(element);
+
+  ElementList kids = children(element);
+  for (std::size_t i = 0; i < kids.size(); ++i) {
+    auto child = dumpNode(kids[i], ref + "." + std::to_string(i), depth + 1);
+    if (child) node.children.push_back(std::move(*child));
+  }
   return node;
 }
 
@@ -107,7 +111,7 @@ void cmdTree() {
   std::vector<AXNode> windows;
   for (int attempt = 1; attempt <= 3; ++attempt) {
     windows = snapshotWindows(front.element);
-    if (nodeCount > 1 || attempt == 3) break;
+    if (nodeCount > 1 || attempt == 3 || walkTimeIsUp()) break;
     sleepMicros(250000);
   }
 

@@ -17,38 +17,50 @@ namespace {
 struct Command {
   const char* word;
   void (*run)();
+  // How long the command may wait on applications: walks over their elements stop after this
+  // many seconds, and no wait goes on more than RUN_FINISH_SECONDS longer (0: no limit, for
+  // commands that ask no application anything). Each is a few times what the command takes on
+  // a large application that answers, and more than its messaging timeout plus the probe that
+  // tells a slow call from a hung application.
+  double walkSeconds;
 };
 
 // Tested in this order; the first word that matches runs.
 const Command kCommands[] = {
-    {"tree", [] { cmdTree(); }},
-    {"menus", [] { cmdMenus(); }},
-    {"menuclick", [] { cmdMenuClick(); }},
-    {"press", [] { cmdElementAction("press"); }},
-    {"focus", [] { cmdElementAction("focus"); }},
-    {"reveal", [] { cmdElementAction("reveal"); }},
-    {"altui", [] { cmdElementAction("altui"); }},
-    {"setvalue", [] { cmdSetValue(); }},
-    {"activate", [] { cmdActivate(); }},
-    {"windows", [] { cmdWindows(); }},
-    {"focuswindow", [] { cmdFocusWindow(); }},
-    {"settle", [] { cmdSettle(); }},
-    {"ocr", [] { cmdOcr(); }},
-    {"world", [] { cmdWorld(); }},
+    {"tree", [] { cmdTree(); }, 8},
+    {"menus", [] { cmdMenus(); }, 8},
+    {"menuclick", [] { cmdMenuClick(); }, 13},
+    {"press", [] { cmdElementAction("press"); }, 10},
+    {"focus", [] { cmdElementAction("focus"); }, 10},
+    {"reveal", [] { cmdElementAction("reveal"); }, 10},
+    {"altui", [] { cmdElementAction("altui"); }, 10},
+    {"setvalue", [] { cmdSetValue(); }, 13},
+    {"activate", [] { cmdActivate(); }, 8},
+    {"windows", [] { cmdWindows(); }, 6},
+    {"focuswindow", [] { cmdFocusWindow(); }, 8},
+    // The wait itself is the caller's; this bounds setting up the observer before it.
+    {"settle", [] { cmdSettle(); }, 3},
+    {"ocr", [] { cmdOcr(); }, 0},
+    {"world", [] { cmdWorld(); }, 8},
 };
 
 }  // namespace
 
 void runUiglean(std::vector<std::string> arguments) {
   startGlobals(std::move(arguments));
-  if (!axIsProcessTrusted()) fail("not trusted for accessibility", 2);
+  const Command* chosen = nullptr;
   for (const auto& command : kCommands) {
     if (subcommand == command.word) {
-      command.run();
-      fail("internal error: subcommand returned", 4);
+      chosen = &command;
+      break;
     }
   }
-  fail("unknown subcommand \"" + subcommand + "\"", 5);
+  // The clock starts before the buses are reached: finding them is part of the run.
+  if (chosen != nullptr) startRunClock(chosen->walkSeconds);
+  if (!axIsProcessTrusted()) fail("not trusted for accessibility", 2);
+  if (chosen == nullptr) fail("unknown subcommand \"" + subcommand + "\"", 5);
+  chosen->run();
+  fail("internal error: subcommand returned", 4);
 }
 
 }  // namespace uiglean

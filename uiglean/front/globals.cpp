@@ -1,5 +1,8 @@
 #include "uiglean/front/globals.h"
 
+#include <cmath>
+#include <limits>
+
 #include "uiglean/ax/platform.h"
 
 namespace uiglean {
@@ -16,6 +19,7 @@ bool sawSheet = false;
 std::vector<std::string> SETTLE_NOTIFICATIONS;
 std::vector<std::string> args;
 std::string subcommand;
+double walkEndsAt = std::numeric_limits<double>::infinity();
 
 void startGlobals(std::vector<std::string> arguments) {
   MAX_DEPTH = 14;
@@ -36,6 +40,19 @@ void startGlobals(std::vector<std::string> arguments) {
                           "AXMenuOpened",         "AXUIElementDestroyed"};
   args = std::move(arguments);
   subcommand = args.empty() ? std::string("tree") : args[0];
+  walkEndsAt = std::numeric_limits<double>::infinity();
 }
+
+void startRunClock(double walkSeconds) {
+  if (!(walkSeconds > 0) || !std::isfinite(walkSeconds)) {
+    walkEndsAt = std::numeric_limits<double>::infinity();
+    axSetRunDeadline(0);
+    return;
+  }
+  walkEndsAt = currentTime() + walkSeconds;
+  axSetRunDeadline(walkSeconds + RUN_FINISH_SECONDS);
+}
+
+bool walkTimeIsUp() { return currentTime() >= walkEndsAt; }
 
 }  // namespace uiglean

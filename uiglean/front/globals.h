@@ -22,6 +22,17 @@ extern std::vector<std::string> SETTLE_NOTIFICATIONS;
 extern std::vector<std::string> args;
 extern std::string subcommand;
 
+// The run's time limit. Walks over an application's elements (the snapshot, menus) stop
+// starting new elements once `walkEndsAt` (currentTime() seconds) has passed and answer with
+// what they have; the platform cuts every wait on an application `RUN_FINISH_SECONDS` later,
+// which leaves the run time to finish the elements it stood in and to write its answer.
+extern double walkEndsAt;
+inline constexpr double RUN_FINISH_SECONDS = 2.0;
+// Starts the clock: walks end `walkSeconds` from now, platform waits RUN_FINISH_SECONDS after.
+// Not finite or not positive: no limit.
+void startRunClock(double walkSeconds);
+bool walkTimeIsUp();
+
 // Sets every global to its start value, in declaration order; `arguments` is the command line
 // without the program name.
 void startGlobals(std::vector<std::string> arguments);

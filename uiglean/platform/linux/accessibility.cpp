@@ -38,6 +38,14 @@ void axSetMessagingTimeout(const Element& element, float seconds) {
   setTimeout(element.impl->bus, usec > 3.6e9 ? 3'600'000'000ULL : static_cast<std::uint64_t>(usec));
 }
 
+void axSetRunDeadline(double seconds) {
+  if (!(seconds > 0) || !std::isfinite(seconds) || seconds > 1e6) {
+    setRunDeadline(0);
+    return;
+  }
+  setRunDeadline(static_cast<std::uint64_t>(seconds * 1e6));
+}
+
 WindowNumberResult axGetWindowNumber(const Element& window) {
   WindowNumberResult result;
   if (!window || window.impl->view != View::object) {

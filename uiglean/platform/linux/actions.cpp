@@ -106,10 +106,19 @@ std::int32_t setCurrentValue(const ElementImpl& e, double v) {
 std::int32_t stepValue(const ElementImpl& e, int direction) {
   Node& n = fetch(e, Part::value);
   if (n.valueEnd != CallEnd::ok) return axerr::actionUnsupported;
-  double step = n.increment > 0 ? n.increment : (n.maximum - n.minimum) / 20.0;
-  if (!(step > 0)) step = 1;
-  double target = std::clamp(n.current + direction * step, std::min(n.minimum, n.maximum),
-                             std::max(n.minimum, n.maximum));
+  bool range = n.hasMinimum && n.hasMaximum;
+  double step = n.increment > 0 ? n.increment : range ? (n.maximum - n.minimum) / 20.0 : 1;
+  if (!(step > 0) || !std::isfinite(step)) step = 1;
+  double target = n.current + direction * step;
+  // Clamped to whichever ends of the range the object gave.
+  if (range) {
+    target = std::clamp(target, std::min(n.minimum, n.maximum), std::max(n.minimum, n.maximum));
+  } else if (n.hasMinimum) {
+    target = std::max(target, n.minimum);
+  } else if (n.hasMaximum) {
+    target = std::min(target, n.maximum);
+  }
+  if (!std::isfinite(target)) return axerr::failure;
   return setCurrentValue(e, target);
 }
 

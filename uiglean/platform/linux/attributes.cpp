@@ -175,6 +175,8 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
   if (hasState(n.states, state::defunct)) return CopyResult{axerr::invalidElement, NoValue{}};
   const std::uint32_t r = n.role;
 
+  // A role that could not be read is no role: callers show "unknown", not a made-up one.
+  if ((name == "AXRole" || name == "AXSubrole") && !n.roleKnown) return unsupported();
   if (name == "AXRole") return ok(macRoleOf(e).role);
   if (name == "AXSubrole") {
     MacRole m = macRoleOf(e);

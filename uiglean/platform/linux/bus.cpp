@@ -1,5 +1,7 @@
 #include "uiglean/platform/linux/bus.h"
 
+#include "uiglean/platform/linux/peer.h"
+
 #include <poll.h>
 #include <time.h>
 
@@ -37,6 +39,8 @@ std::set<std::string>& hung() {
   return h;
 }
 
+constexpr std::uint64_t SESSION_TIMEOUT_USEC = 2'000'000;
+
 // The accessibility bus address: AT_SPI_BUS_ADDRESS when the environment names one (the
 // convention of accessibility clients), otherwise what org.a11y.Bus on the session bus says.
 std::string a11yAddress(sd_bus* session) {
@@ -54,6 +58,9 @@ std::string a11yAddress(sd_bus* session) {
   }
   sd_bus_message_unref(reply);
   sd_bus_error_free(&error);
+  // Any client may own the name when the session has no accessibility bus: what it hands out
+  // must be a socket to connect to, never a program to run (unixexec:) or a network address.
+  if (!parsePeerAddress(address)) return {};
   return address;
 }
 
@@ -103,6 +110,8 @@ bool connectBuses() {
     b.session = nullptr;
     return false;
   }
+  // The few questions to the session bus wait a bounded time, not the library's 25 s.
+  sd_bus_set_method_call_timeout(b.session, SESSION_TIMEOUT_USEC);
   std::string address = a11yAddress(b.session);
   if (address.empty()) return false;
   sd_bus* bus = nullptr;
@@ -143,37 +152,56 @@ std::map<std::string, Peer>& peers() {
   return *p;
 }
 
-// Connects to an application's own bus; nullptr when it has none or it cannot be reached (an
-// abstract socket in another network namespace, for one).
+// The end of the run: no call waits past it (0: none).
+std::uint64_t runDeadline = 0;
+
+// Lookups on the bus daemon and the first question to an application wait at most this long.
+constexpr std::uint64_t LOOKUP_USEC = 500'000;
+
+// `usec` from now, but not past the run's deadline.
+std::uint64_t deadlineIn(std::uint64_t usec) {
+  std::uint64_t at = monotonicUsec() + usec;
+  return runDeadline != 0 ? std::min(at, runDeadline) : at;
+}
+
+// Connects to an application's own bus; nullptr when it offers none, the address is not one we
+// accept, or it cannot be reached and authenticated within the application's messaging timeout
+// (see peer.h). The accessibility bus serves it then.
 sd_bus* connectPeer(const std::string& dest) {
-  sd_bus* bus = a11yBus();
-  if (bus == nullptr || isHung(dest)) return nullptr;
-  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
-  sd_bus_message* reply = nullptr;
+  if (a11yBus() == nullptr || isHung(dest)) return nullptr;
+  // The whole of it (the address, connecting, authenticating) within the application's messaging
+  // timeout, and never longer than a lookup: an application too busy to let us in that soon is
+  // still reached over the accessibility bus.
+  std::uint64_t deadline = deadlineIn(std::min(timeoutFor(dest), LOOKUP_USEC));
   std::string address;
-  sd_bus_message* m = nullptr;
-  if (sd_bus_message_new_method_call(bus, &m, dest.c_str(), "/org/a11y/atspi/accessible/root",
-                                     "org.a11y.atspi.Application",
-                                     "GetApplicationBusAddress") >= 0) {
-    if (sd_bus_call(bus, m, 500'000, &error, &reply) >= 0) {
-      const char* a = nullptr;
-      if (sd_bus_message_read(reply, "s", &a) >= 0 && a != nullptr) address = a;
-    }
+  std::uint32_t pid = 0;
+  {
+    Batch ask(false, false);
+    std::uint64_t usec = std::min(timeoutFor(dest), LOOKUP_USEC);
+    ask.call(dest, ROOT_PATH, IFACE_APPLICATION, "GetApplicationBusAddress", nullptr,
+             [&](const Reply& r) {
+               if (r.end == CallEnd::ok) readString(r.message, address);
+             },
+             usec);
+    ask.call(DBUS_NAME, DBUS_PATH, DBUS_NAME, "GetConnectionUnixProcessID",
+             [&](sd_bus_message* m) { return sd_bus_message_append(m, "s", dest.c_str()); },
+             [&](const Reply& r) {
+               if (r.end == CallEnd::ok) sd_bus_message_read(r.message, "u", &pid);
+             },
+             usec);
+    ask.run();
   }
-  sd_bus_message_unref(m);
-  sd_bus_message_unref(reply);
-  sd_bus_error_free(&error);
-  if (address.empty()) return nullptr;
-  sd_bus* peer = nullptr;
-  if (sd_bus_new(&peer) < 0) return nullptr;
-  if (sd_bus_set_address(peer, address.c_str()) < 0 || sd_bus_start(peer) < 0) {
-    sd_bus_unref(peer);
-    return nullptr;
-  }
-  return peer;
+  if (address.empty() || pid == 0 || pid > INT32_MAX) return nullptr;
+  return connectPeerBus(address, static_cast<std::int32_t>(pid), deadline);
 }
 
 }  // namespace
+
+void setRunDeadline(std::uint64_t usecFromNow) {
+  runDeadline = usecFromNow == 0 ? 0 : monotonicUsec() + usecFromNow;
+}
+
+bool pastRunDeadline() { return runDeadline != 0 && monotonicUsec() >= runDeadline; }
 
 sd_bus* connectionFor(const std::string& dest) {
   sd_bus* bus = a11yBus();
@@ -182,6 +210,11 @@ sd_bus* connectionFor(const std::string& dest) {
   if (!p.tried) {
     p.tried = true;
     p.bus = connectPeer(dest);
+  }
+  if (p.bus != nullptr && sd_bus_is_open(p.bus) <= 0) {
+    // The application closed its own bus: the accessibility bus still reaches it if it lives.
+    sd_bus_unref(p.bus);
+    p.bus = nullptr;
   }
   return p.bus != nullptr ? p.bus : bus;
 }
@@ -192,6 +225,7 @@ struct Batch::Pending {
   Handler handler;
   sd_bus_slot* slot = nullptr;
   bool done = false;
+  bool cut = false;  // its timeout was shortened to the run's deadline
 };
 
 int Batch::onReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -200,7 +234,9 @@ int Batch::onReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
   p->done = true;
   --p->owner->outstanding_;
   Reply reply{endOf(m), m};
-  if (reply.end == CallEnd::timeout && p->owner->hangMarks_) hung().insert(p->dest);
+  if (reply.end == CallEnd::timeout && p->owner->hangMarks_ && !p->cut) {
+    p->owner->unanswered_.insert(p->dest);
+  }
   if (reply.end != CallEnd::ok) reply.message = nullptr;
   p->handler(reply);
   return 0;
@@ -214,7 +250,7 @@ void Batch::call(const std::string& dest, const std::string& path, const char* i
     handler(Reply{CallEnd::gone, nullptr});
     return;
   }
-  if (isHung(dest)) {
+  if (isHung(dest) || pastRunDeadline()) {
     handler(Reply{CallEnd::timeout, nullptr});
     return;
   }
@@ -229,8 +265,16 @@ void Batch::call(const std::string& dest, const std::string& path, const char* i
     handler(Reply{CallEnd::failed, nullptr});
     return;
   }
-  auto* p = new Pending{this, dest, std::move(handler), nullptr, false};
+  auto* p = new Pending{this, dest, std::move(handler), nullptr, false, false};
   std::uint64_t usec = timeoutUsec != 0 ? timeoutUsec : timeoutFor(dest);
+  if (runDeadline != 0) {
+    std::uint64_t now = monotonicUsec();
+    std::uint64_t left = runDeadline > now ? runDeadline - now : 0;
+    if (left < usec) {
+      usec = left;
+      p->cut = true;
+    }
+  }
   int r = sd_bus_call_async(bus, &p->slot, m, &Batch::onReply, p, usec);
   sd_bus_message_unref(m);
   if (r < 0) {
@@ -295,6 +339,28 @@ void Batch::run() {
     delete p;
   }
   pending_.clear();
+  connections_.clear();
+  // One call that went unanswered costs that call: the application counts as hung only when a
+  // cheap question to its root object goes unanswered as well.
+  std::set<std::string> unanswered;
+  unanswered.swap(unanswered_);
+  for (const std::string& dest : unanswered) {
+    if (!isHung(dest) && !answersProbe(dest, direct_)) hung().insert(dest);
+  }
+}
+
+bool Batch::answersProbe(const std::string& dest, bool direct) {
+  if (pastRunDeadline()) return true;
+  Batch probe(false, direct);
+  bool answered = true;
+  bool cut = false;
+  std::uint64_t usec = std::min(timeoutFor(dest), PROBE_TIMEOUT_USEC);
+  probe.call(dest, ROOT_PATH, IFACE_ACCESSIBLE, "GetRole", nullptr,
+             [&](const Reply& r) { answered = r.end != CallEnd::timeout; }, usec);
+  if (!probe.pending_.empty()) cut = probe.pending_.front()->cut;
+  probe.run();
+  // A probe that the run's deadline cut short proves nothing.
+  return answered || cut;
 }
 
 void callNow(const std::string& dest, const std::string& path, const char* interface,
@@ -373,6 +439,52 @@ bool variantInt(sd_bus_message* m, std::int32_t& out) {
 
 bool variantDouble(sd_bus_message* m, double& out) {
   return readVariant(m, "d", [&] { return sd_bus_message_read(m, "d", &out) > 0; });
+}
+
+bool variantNumber(sd_bus_message* m, double& out) {
+  char type = 0;
+  const char* contents = nullptr;
+  if (sd_bus_message_peek_type(m, &type, &contents) <= 0 || type != 'v' || contents == nullptr ||
+      std::strlen(contents) != 1) {
+    skipValue(m);
+    return false;
+  }
+  return readVariant(m, contents, [&] {
+    switch (contents[0]) {
+      case 'd':
+        return sd_bus_message_read(m, "d", &out) > 0;
+      case 'y': {
+        std::uint8_t v = 0;
+        if (sd_bus_message_read(m, "y", &v) <= 0) return false;
+        out = v;
+        return true;
+      }
+      case 'n':
+      case 'q':
+      case 'i':
+      case 'u':
+      case 'x':
+      case 't': {
+        // Read as the widest of its signedness, through the basic reader of its own type.
+        std::int64_t sv = 0;
+        std::uint64_t uv = 0;
+        int r = 0;
+        switch (contents[0]) {
+          case 'n': { std::int16_t v = 0; r = sd_bus_message_read_basic(m, 'n', &v); sv = v; break; }
+          case 'q': { std::uint16_t v = 0; r = sd_bus_message_read_basic(m, 'q', &v); sv = v; break; }
+          case 'i': { std::int32_t v = 0; r = sd_bus_message_read_basic(m, 'i', &v); sv = v; break; }
+          case 'u': { std::uint32_t v = 0; r = sd_bus_message_read_basic(m, 'u', &v); sv = v; break; }
+          case 'x': r = sd_bus_message_read_basic(m, 'x', &sv); break;
+          default: r = sd_bus_message_read_basic(m, 't', &uv); break;
+        }
+        if (r <= 0) return false;
+        out = contents[0] == 't' ? static_cast<double>(uv) : static_cast<double>(sv);
+        return true;
+      }
+      default:
+        return false;
+    }
+  });
 }
 
 bool variantObjectRef(sd_bus_message* m, std::string& bus, std::string& path) {

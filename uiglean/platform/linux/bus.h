@@ -4,14 +4,16 @@
 // Every read the layer makes goes through a Batch: calls are queued, sent together, and their
 // replies handled as they arrive, so that asking a hundred objects for their role costs one round
 // trip instead of a hundred. Each call waits at most the messaging timeout of the application it
-// goes to; an application that lets a call time out is treated as hung for the rest of the run,
-// so that later calls to it fail at once instead of each waiting out the timeout again.
+// goes to, and never past the run's deadline. A call that times out costs that call only: the
+// application is treated as hung for the rest of the run (later calls to it fail at once instead
+// of each waiting out the timeout again) only when a cheap question to it times out as well.
 #pragma once
 
 #include <systemd/sd-bus.h>
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,13 @@ inline constexpr std::uint64_t DEFAULT_TIMEOUT_USEC = 6'000'000;
 void setTimeout(const std::string& busName, std::uint64_t usec);
 std::uint64_t timeoutFor(const std::string& busName);
 bool isHung(const std::string& busName);
+// How long the question that tells a slow call from a hung application may wait at most.
+inline constexpr std::uint64_t PROBE_TIMEOUT_USEC = 1'000'000;
+
+// The run's deadline, `usecFromNow` from now (0: none). A call is never waited for past it, and
+// a call made after it fails at once as a timeout (without marking anything hung).
+void setRunDeadline(std::uint64_t usecFromNow);
+bool pastRunDeadline();
 
 // How a call ended, as the accessibility statuses the platform layer reports.
 enum class CallEnd {
@@ -71,7 +80,10 @@ class Batch {
  private:
   struct Pending;
   static int onReply(sd_bus_message* m, void* userdata, sd_bus_error* error);
+  // Whether the application answers GetRole of its root object within the probe's timeout.
+  static bool answersProbe(const std::string& dest, bool direct);
   std::vector<Pending*> pending_;
+  std::set<std::string> unanswered_;  // applications that let a call of this batch time out
   std::vector<sd_bus*> connections_;
   bool hangMarks_;
   bool direct_;
@@ -83,9 +95,8 @@ void callNow(const std::string& dest, const std::string& path, const char* inter
              const char* member, const Appender& append, const Handler& handler,
              std::uint64_t timeoutUsec = 0);
 
-// The connection calls to `dest` use: the application's peer-to-peer bus when it has one
-// (org.a11y.atspi.Application GetApplicationBusAddress, asked once per run), else the
-// accessibility bus.
+// The connection calls to `dest` use: the application's peer-to-peer bus when it offers one that
+// passes the checks of peer.h (asked once per run), else the accessibility bus.
 sd_bus* connectionFor(const std::string& dest);
 
 // Handles whatever messages have arrived (signals for observers) without blocking; true when
@@ -105,6 +116,8 @@ bool skipValue(sd_bus_message* m);
 bool variantString(sd_bus_message* m, std::string& out);
 bool variantInt(sd_bus_message* m, std::int32_t& out);
 bool variantDouble(sd_bus_message* m, double& out);
+// A number of any of the protocol's numeric types (toolkits differ), as a double.
+bool variantNumber(sd_bus_message* m, double& out);
 bool variantObjectRef(sd_bus_message* m, std::string& bus, std::string& path);
 
 // Queues Properties.Get of one property; `read` gets the reply positioned at its variant, and

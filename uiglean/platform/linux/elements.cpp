@@ -1,6 +1,7 @@
 #include "uiglean/platform/linux/elements.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_map>
 
 #include "uiglean/platform/linux/keybinding.h"
@@ -61,6 +62,23 @@ Appender appendString(const char* s) {
 
 void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n);
 
+// Records how one of the base questions ended.
+void noteBase(Node& n, CallEnd end) {
+  if (end == CallEnd::ok) {
+    n.baseAnswered = true;
+  } else if (end == CallEnd::gone) {
+    n.baseEnd = CallEnd::gone;
+  } else if (n.baseEnd == CallEnd::ok) {
+    n.baseEnd = end;  // the first failure, kept unless something is answered
+  }
+}
+
+// What the base questions add up to, once all are answered.
+void settleBase(Node& n) {
+  if (n.baseEnd == CallEnd::gone) return;
+  if (n.baseAnswered) n.baseEnd = CallEnd::ok;
+}
+
 void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
   n.baseLoaded = true;
   n.baseEnd = CallEnd::ok;
@@ -74,10 +92,10 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
              [np, bus, path](const Reply& r) {
                if (r.end != CallEnd::ok) {
                  // Some toolkits answer only Get: ask for the few properties one by one.
-                 if (r.end == CallEnd::unsupported) return;
-                 np->baseEnd = r.end;
+                 if (r.end != CallEnd::unsupported) noteBase(*np, r.end);
                  return;
                }
+               np->baseAnswered = true;
                forEachProperty(r.message, [&](const std::string& name) {
                  if (name == "Name") {
                    variantString(r.message, np->name);
@@ -100,18 +118,17 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
              });
   }
   batch.call(bus, path, IFACE_ACCESSIBLE, "GetRole", nullptr, [np](const Reply& r) {
-    if (r.end != CallEnd::ok) {
-      np->baseEnd = r.end;
-      return;
-    }
+    noteBase(*np, r.end);
+    if (r.end != CallEnd::ok) return;
     std::uint32_t role = 0;
-    if (sd_bus_message_read(r.message, "u", &role) > 0) np->role = role;
+    if (sd_bus_message_read(r.message, "u", &role) > 0) {
+      np->role = role;
+      np->roleKnown = true;
+    }
   });
   batch.call(bus, path, IFACE_ACCESSIBLE, "GetState", nullptr, [np](const Reply& r) {
-    if (r.end != CallEnd::ok) {
-      np->baseEnd = r.end;
-      return;
-    }
+    noteBase(*np, r.end);
+    if (r.end != CallEnd::ok) return;
     const void* data = nullptr;
     std::size_t size = 0;
     if (sd_bus_message_read_array(r.message, 'u', &data, &size) >= 0 && data != nullptr) {
@@ -129,7 +146,11 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
 void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n) {
   Node* np = &n;
   auto get = [&](const char* prop, std::function<void(sd_bus_message*)> read) {
-    getProperty(batch, ref.first, ref.second, IFACE_ACCESSIBLE, prop, std::move(read));
+    getProperty(batch, ref.first, ref.second, IFACE_ACCESSIBLE, prop,
+                [np, read = std::move(read)](sd_bus_message* m) {
+                  np->baseAnswered = true;
+                  read(m);
+                });
   };
   get("Name", [np](sd_bus_message* m) { variantString(m, np->name); });
   get("Description", [np](sd_bus_message* m) { variantString(m, np->description); });
@@ -259,7 +280,7 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
       break;
     case Part::value: {
       // One property at a time: some toolkits (Chromium) abort on GetAll of this interface.
-      np->valueEnd = CallEnd::ok;
+      np->valueEnd = CallEnd::failed;  // until the current value is read
       struct Prop {
         const char* name;
         double Node::*field;
@@ -281,7 +302,14 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
                        if (essential) np->valueEnd = r.end;
                        return;
                      }
-                     variantDouble(r.message, np->*field);
+                     // Not a number, or not a finite one, is no value: nothing to show or to
+                     // step from.
+                     double v = 0;
+                     if (!variantNumber(r.message, v) || !std::isfinite(v)) return;
+                     np->*field = v;
+                     if (essential) np->valueEnd = CallEnd::ok;
+                     if (field == &Node::minimum) np->hasMinimum = true;
+                     if (field == &Node::maximum) np->hasMaximum = true;
                    });
       }
       break;
@@ -349,6 +377,9 @@ Node& fetch(const ElementImpl& e, Part part) {
     if (part == Part::base) fallback.emplace_back(ref, &n);
   }
   batch.run();
+  if (part == Part::base) {
+    for (auto& [ref, n] : fallback) settleBase(*n);
+  }
   if (part == Part::actions) {
     // Some toolkits (Chromium) list their actions without names; each name is then asked for.
     Batch names;

@@ -66,7 +66,11 @@ struct Node {
   std::uint64_t epoch = 0;
 
   bool baseLoaded = false;
+  // ok when any of the base questions was answered (the object shows what it answered), gone
+  // when any said the object is gone, else how the first one ended.
   CallEnd baseEnd = CallEnd::failed;
+  bool baseAnswered = false;
+  bool roleKnown = false;  // GetRole answered with a role number
   std::uint32_t role = 0;
   std::uint64_t states = 0;
   std::string name, description, accessibleId, helpText;
@@ -92,8 +96,10 @@ struct Node {
   bool hasSelection = false;
 
   bool valueLoaded = false;
+  // ok only when the current value was read as a finite number.
   CallEnd valueEnd = CallEnd::unsupported;
   double current = 0, minimum = 0, maximum = 0, increment = 0;
+  bool hasMinimum = false, hasMaximum = false;  // read, and finite
 
   bool attributesLoaded = false;
   std::map<std::string, std::string> attributes;

@@ -161,6 +161,8 @@ MacRole macRole(std::uint32_t r, std::uint64_t states, Context context) {
     case role::alert:
     case role::fileChooser:
       return {"AXWindow", "AXDialog"};
+    case 0:  // "invalid": the toolkit has no role for it
+      return {"AXUnknown", ""};
     default:
       break;
   }

@@ -19,6 +19,9 @@ TEST(Roles, WidgetsShowAsTheirMacCounterparts) {
   EXPECT_EQ(tab.subrole, "AXTabButton");
   EXPECT_EQ(macRole(role::documentWeb, 0, Context::other).role, "AXWebArea");
   EXPECT_EQ(macRole(role::filler, 0, Context::other).role, "AXGroup");
+  // The protocol's "invalid" and numbers it does not define are no role a caller knows.
+  EXPECT_EQ(macRole(0, 0, Context::other).role, "AXUnknown");
+  EXPECT_EQ(macRole(100000, 0, Context::other).role, "AXUnknown");
 }
 
 TEST(Roles, TextDependsOnItsLinesAndSecrecy) {

@@ -23,6 +23,18 @@ Element axCreateApplication(std::int32_t pid) {
   return Element{std::move(impl)};
 }
 
+namespace {
+double runDeadline = 0;  // CFAbsoluteTime; 0: none
+}  // namespace
+
+void axSetRunDeadline(double seconds) {
+  runDeadline = seconds > 0 && seconds < 1e9 ? CFAbsoluteTimeGetCurrent() + seconds : 0;
+}
+
+bool macos::pastRunDeadline() {
+  return runDeadline != 0 && CFAbsoluteTimeGetCurrent() >= runDeadline;
+}
+
 void axSetMessagingTimeout(const Element& element, float seconds) {
   if (AXUIElementRef ref = macos::axRef(element)) (void)AXUIElementSetMessagingTimeout(ref, seconds);
 }

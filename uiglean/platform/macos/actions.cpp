@@ -12,6 +12,7 @@ using macos::CFRef;
 ActionNamesResult axCopyActionNames(const Element& element) {
   AXUIElementRef ref = macos::axRef(element);
   if (!ref) return ActionNamesResult{axerr::illegalArgument, std::nullopt};
+  if (macos::pastRunDeadline()) return ActionNamesResult{axerr::cannotComplete, std::nullopt};
   CFRef<CFArrayRef> names;
   const AXError status = AXUIElementCopyActionNames(ref, names.out());
   if (status != kAXErrorSuccess) return ActionNamesResult{static_cast<std::int32_t>(status), {}};
@@ -34,6 +35,7 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
   AXUIElementRef ref = macos::axRef(element);
   CFRef<CFStringRef> name = macos::cfString(action);
   if (!ref || !name) return axerr::illegalArgument;
+  if (macos::pastRunDeadline()) return axerr::cannotComplete;
   return static_cast<std::int32_t>(AXUIElementPerformAction(ref, name.get()));
 }
 

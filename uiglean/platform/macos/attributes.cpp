@@ -71,6 +71,7 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& attri
   AXUIElementRef ref = macos::axRef(element);
   CFRef<CFStringRef> name = macos::cfString(attribute);
   if (!ref || !name) return CopyResult{axerr::illegalArgument, NoValue{}};
+  if (macos::pastRunDeadline()) return CopyResult{axerr::cannotComplete, NoValue{}};
   CFRef<CFTypeRef> value;
   const AXError status = AXUIElementCopyAttributeValue(ref, name.get(), value.out());
   if (status != kAXErrorSuccess) return CopyResult{static_cast<std::int32_t>(status), NoValue{}};
@@ -83,6 +84,7 @@ std::int32_t axSetAttributeValue(const Element& element, const std::string& attr
   CFRef<CFStringRef> name = macos::cfString(attribute);
   CFRef<CFTypeRef> cfValue = cfValueOf(value);
   if (!ref || !name || !cfValue) return axerr::illegalArgument;
+  if (macos::pastRunDeadline()) return axerr::cannotComplete;
   return static_cast<std::int32_t>(AXUIElementSetAttributeValue(ref, name.get(), cfValue.get()));
 }
 

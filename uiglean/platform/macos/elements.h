@@ -41,6 +41,10 @@ struct ObserverImpl {
 };
 
 namespace macos {
+// True once the run's deadline (axSetRunDeadline) has passed: calls to applications then fail at
+// once with kAXErrorCannotComplete. A call already made waits at most its messaging timeout.
+bool pastRunDeadline();
+
 // The element's AXUIElementRef, or nullptr for a null handle.
 inline AXUIElementRef axRef(const Element& e) { return e.impl ? e.impl->ref.get() : nullptr; }
 }  // namespace macos
