@@ -419,6 +419,14 @@ TEST_F(WebPage, ThePageIsInTheFirstTreeAndCanBeDriven) {
   EXPECT_EQ((*box)["value"], "0");
   std::string button = refOf(tree, titled("AXButton", "Change Title"));
   ASSERT_FALSE(button.empty());
+  // A paragraph is text a caller can read, as a browser on macOS shows it (the paragraph
+  // itself, which holds Chromium's text node).
+  EXPECT_NE(findNode(*page, [](const json& n) {
+              return n["role"] == "AXStaticText" && n.value("value", "") == "The end of the page." &&
+                     !n["children"].empty();
+            }),
+            nullptr)
+      << page->dump();
 
   // The browser has no working accessible text writes: the text is typed, and the page's
   // input listener sees it, characters outside the keyboard map included.

@@ -72,7 +72,7 @@ void sleepMs(long ms) {
 }
 
 std::int32_t boolCall(const ElementImpl& e, const char* interface, const char* member,
-                      const Appender& append, bool isAction) {
+                      const Appender& append, bool isAction, std::uint64_t timeoutUsec = 0) {
   std::int32_t status = axerr::failure;
   callNow(e.bus, e.path, interface, member, append, [&](const Reply& r) {
     if (r.end != CallEnd::ok) {
@@ -81,9 +81,14 @@ std::int32_t boolCall(const ElementImpl& e, const char* interface, const char* m
     }
     int b = 0;
     if (sd_bus_message_read(r.message, "b", &b) > 0 && b) status = axerr::success;
-  });
+  }, timeoutUsec);
   return status;
 }
+
+// Selection changes are immediate in every toolkit that makes them; one that does not answer
+// (GTK 4 leaves Text.AddSelection unanswered) should not cost the whole messaging timeout before
+// the fallbacks are tried.
+constexpr std::uint64_t SELECTION_TIMEOUT_USEC = 1'000'000;
 
 std::int32_t doAction(const ElementImpl& e, std::size_t index) {
   return boolCall(e, IFACE_ACTION, "DoAction",
@@ -160,7 +165,21 @@ std::int32_t typeOver(const ElementImpl& e, const std::string& text) {
   return axerr::success;
 }
 
+// A terminal's text is its whole screen, and Ctrl+A moves a shell's cursor rather than selecting:
+// the text is typed where the cursor is. What the terminal then shows cannot be compared with
+// it, so delivering every key is the success.
+std::int32_t typeIntoTerminal(const ElementImpl& e, const std::string& text) {
+  Node& n = fetch(e, Part::base);
+  if (!hasState(n.states, state::focused)) grabFocus(e);
+  sleepMs(50);
+  if (!text.empty() && !typeText(text, [] { return true; })) return axerr::cannotComplete;
+  sleepMs(50);
+  forgetAnswers();
+  return axerr::success;
+}
+
 std::int32_t writeText(const ElementImpl& e, const std::string& text) {
+  if (fetch(e, Part::base).role == role::terminal) return typeIntoTerminal(e, text);
   std::int32_t s = boolCall(e, IFACE_EDITABLE, "SetTextContents",
                             [&text](sd_bus_message* m) {
                               return sd_bus_message_append(m, "s", text.c_str());
@@ -172,6 +191,10 @@ std::int32_t writeText(const ElementImpl& e, const std::string& text) {
   std::int32_t typed = typeOver(e, text);
   if (typed != axerr::success) return s != axerr::success ? s : typed;
   return currentText(e) == text ? axerr::success : axerr::failure;
+}
+
+std::uint64_t selectionTimeout(const ElementImpl& e) {
+  return std::min(timeoutFor(e.bus), SELECTION_TIMEOUT_USEC);
 }
 
 std::int32_t setSelection(const ElementImpl& e, const Range& range) {
@@ -189,19 +212,19 @@ std::int32_t setSelection(const ElementImpl& e, const Range& range) {
     }
     s = boolCall(e, IFACE_TEXT, "SetCaretOffset",
                  [start](sd_bus_message* m) { return sd_bus_message_append(m, "i", start); },
-                 false);
+                 false, selectionTimeout(e));
   } else if (had) {
     s = boolCall(e, IFACE_TEXT, "SetSelection",
                  [start, end](sd_bus_message* m) {
                    return sd_bus_message_append(m, "iii", 0, start, end);
                  },
-                 false);
+                 false, selectionTimeout(e));
   } else {
     s = boolCall(e, IFACE_TEXT, "AddSelection",
                  [start, end](sd_bus_message* m) {
                    return sd_bus_message_append(m, "ii", start, end);
                  },
-                 false);
+                 false, selectionTimeout(e));
   }
   forgetAnswers();
   return s;
@@ -378,20 +401,24 @@ std::int32_t axSetAttributeValue(const Element& element, const std::string& attr
     if (number == nullptr || number->value == 0) return axerr::illegalArgument;
     status = raiseWindow(e);
   } else if (attribute == "AXValue") {
-    if (isTextRole(n.role)) {
+    if (isEditableText(n.role, n.states)) {
       if (text == nullptr) return axerr::illegalArgument;
       status = writeText(e, *text);
     } else if (isValueRole(n.role)) {
       if (number == nullptr) return axerr::illegalArgument;
       status = setCurrentValue(e, number->value);
     }
+  } else if (n.role == role::terminal &&
+             (attribute == "AXSelectedTextRange" || attribute == "AXSelectedText")) {
+    // A terminal's screen is no text to select and replace: its value is typed (writeText).
+    return axerr::attributeUnsupported;
   } else if (attribute == "AXSelectedTextRange") {
     const auto* range = std::get_if<Range>(&value);
-    if (!isTextRole(n.role)) return axerr::attributeUnsupported;
+    if (!isEditableText(n.role, n.states)) return axerr::attributeUnsupported;
     if (range == nullptr) return axerr::illegalArgument;
     status = setSelection(e, *range);
   } else if (attribute == "AXSelectedText") {
-    if (!isTextRole(n.role)) return axerr::attributeUnsupported;
+    if (!isEditableText(n.role, n.states)) return axerr::attributeUnsupported;
     if (text == nullptr) return axerr::illegalArgument;
     status = replaceSelection(e, *text);
   }

@@ -76,24 +76,33 @@ CopyResult childrenResult(const ElementImpl& e) {
 
 // The menu bar of the application's active window, else of its other windows in order (a
 // dialog has none, yet the application's menus stay reachable while it is open): the first
-// object of role menu bar found breadth first, a few levels down.
+// object of role menu bar found breadth first, a few levels down, that is on screen with a size.
+// Some toolkits keep a second, hidden menu bar beside the one shown (LibreOffice's own beside its
+// GTK one, which sits deeper): a hidden one serves only when no shown one is found.
 std::optional<Element> menuBarIn(const Element& window) {
   std::deque<std::pair<Element, int>> queue{{window, 0}};
+  std::optional<Element> hidden;
   int visited = 0;
-  while (!queue.empty() && visited < 400) {
+  while (!queue.empty() && visited < 600) {
     auto [el, depth] = queue.front();
     queue.pop_front();
     ++visited;
     Node& n = fetch(*el.impl, Part::base);
     if (n.baseEnd != CallEnd::ok) continue;
     if (n.role == role::menuBar) {
-      return makeElement(el.impl->bus, el.impl->path, View::object, Context::other);
+      Element bar = makeElement(el.impl->bus, el.impl->path, View::object, Context::other);
+      Node& x = fetch(*el.impl, Part::extents);
+      bool shown = hasState(x.states, state::showing) && x.hasExtents && x.width > 0 &&
+                   x.height > 0;
+      if (shown) return bar;
+      if (!hidden) hidden = bar;
+      continue;
     }
-    if (depth >= 4 || n.childCount == 0) continue;
+    if (depth >= 6 || n.childCount == 0) continue;
     // Menu bars sit near the top of a window, never inside these.
     if (n.role == role::menu || n.role == role::popupMenu || isTextRole(n.role) ||
         n.role == role::table || n.role == role::treeTable || n.role == role::list ||
-        n.role == role::documentWeb) {
+        n.role == role::documentWeb || n.role == role::documentFrame) {
       continue;
     }
     Node& c = fetch(*el.impl, Part::children);
@@ -103,7 +112,7 @@ std::optional<Element> menuBarIn(const Element& window) {
                          depth + 1);
     }
   }
-  return std::nullopt;
+  return hidden;
 }
 
 std::optional<Element> menuBarOf(const std::string& bus) {
@@ -189,6 +198,8 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
   if (name == "AXChildren") return childrenResult(e);
   if (name == "AXTitle") {
     if (isLabelRole(r) || r == role::comboBox) return unsupported();
+    // Menus show their titles without the padding some toolkits put around them.
+    if (isMenuItemRole(r) || r == role::menu) return ok(trimBlanks(n.name));
     return ok(n.name);
   }
   if (name == "AXDescription") return ok(n.description);
@@ -217,9 +228,11 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
   }
   if (name == "AXValue") {
     if (isLabelRole(r) || r == role::comboBox) return ok(n.name);
-    if (isTextRole(r)) {
+    if (hasTextValue(r)) {
       Node& t = fetch(e, Part::text);
       if (t.textEnd != CallEnd::ok) return CopyResult{readStatus(t.textEnd), NoValue{}};
+      // Read-only prose stands for its links and images with object replacement characters.
+      if (isProseRole(r) && !isEditableText(r, n.states)) return ok(withoutObjectMarks(t.text));
       return ok(t.text);
     }
     if (isValueRole(r)) {
@@ -246,7 +259,7 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
   }
   if (name == "AXNumberOfCharacters" || name == "AXSelectedTextRange" ||
       name == "AXSelectedText") {
-    if (!isTextRole(r)) return unsupported();
+    if (!hasTextValue(r)) return unsupported();
     Node& t = fetch(e, Part::text);
     if (t.textEnd != CallEnd::ok) return CopyResult{readStatus(t.textEnd), NoValue{}};
     std::int64_t count = charLength(t.text);

@@ -174,7 +174,7 @@ bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
     case Part::children:
       return n.childCount != 0;
     case Part::text:
-      return isTextRole(n.role);
+      return hasTextValue(n.role);
     case Part::value:
       return isValueRole(n.role);
     case Part::attributes:

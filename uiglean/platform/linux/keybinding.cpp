@@ -130,20 +130,35 @@ std::optional<MenuShortcut> parsePlus(const std::string& binding) {
   return out;
 }
 
-}  // namespace
+// A key without any modifier that types one character: in a menu that is the item's mnemonic
+// (some toolkits repeat it where the accelerator goes), never a shortcut.
+bool isMnemonic(const std::optional<MenuShortcut>& s) {
+  if (!s || s->virtualKey || !s->cmdChar || s->modifiers != MOD_NO_COMMAND) return false;
+  const std::string& ch = *s->cmdChar;
+  return !ch.empty() && ch.size() == utf8Length(static_cast<unsigned char>(ch[0]));
+}
 
-std::optional<MenuShortcut> parseKeyBinding(const std::string& binding) {
-  if (binding.empty()) return std::nullopt;
+std::optional<MenuShortcut> parseAny(const std::string& binding) {
+  // "mnemonic;path;accelerator": the accelerator follows the last separator.
   std::size_t semi = binding.find(';');
   if (semi != std::string::npos) {
-    std::size_t second = binding.find(';', semi + 1);
-    if (second == std::string::npos) return std::nullopt;
+    std::size_t second = binding.rfind(';');
+    if (second == semi) return std::nullopt;
     std::string accel = binding.substr(second + 1);
     if (accel.empty()) return std::nullopt;
     return parseGtk(accel);
   }
   if (binding[0] == '<') return parseGtk(binding);
   return parsePlus(binding);
+}
+
+}  // namespace
+
+std::optional<MenuShortcut> parseKeyBinding(const std::string& binding) {
+  if (binding.empty()) return std::nullopt;
+  auto s = parseAny(binding);
+  if (isMnemonic(s)) return std::nullopt;
+  return s;
 }
 
 }  // namespace uiglean::lx

@@ -59,6 +59,17 @@ TEST(KeyBinding, NoAcceleratorMeansNoShortcut) {
   EXPECT_FALSE(parseKeyBinding("n;<Alt>f:n;"));
   EXPECT_FALSE(parseKeyBinding("n;x"));    // malformed: no third part
   EXPECT_FALSE(parseKeyBinding(";;<Primary"));
+  // A mnemonic repeated where the accelerator goes (LibreOffice), or a bare letter: no shortcut.
+  EXPECT_FALSE(parseKeyBinding("y;<Alt>vy;y"));
+  EXPECT_FALSE(parseKeyBinding("y"));
+  EXPECT_FALSE(parseKeyBinding("\xc3\xa9"));
+  EXPECT_FALSE(parseKeyBinding(";;plus"));
+  // Unmodified named keys are shortcuts, and so are modified letters.
+  auto f11 = parseKeyBinding("y;<Alt>v:y;F11");
+  ASSERT_TRUE(f11);
+  EXPECT_EQ(f11->virtualKey, 103);
+  EXPECT_TRUE(parseKeyBinding("Delete"));
+  EXPECT_TRUE(parseKeyBinding("u;<Alt>v:u;<Primary><Shift>j"));
 }
 
 TEST(KeyBinding, QtStyleBindings) {

@@ -81,7 +81,6 @@ constexpr Mapping MAPPINGS[] = {
     {66, "AXOutline", ""},        // tree table
     {67, "AXUnknown", ""},        // unknown
     {68, "AXGroup", ""},          // viewport
-    {73, "AXGroup", ""},          // paragraph
     {75, "AXApplication", ""},    // application
     {78, "AXGroup", ""},          // embedded
     {81, "AXStaticText", ""},     // caption
@@ -152,6 +151,9 @@ MacRole macRole(std::uint32_t r, std::uint64_t states, Context context) {
       return {"AXTextField", ""};
     case role::passwordText:
       return {"AXTextField", "AXSecureTextField"};
+    case role::paragraph:
+      // As a browser on macOS shows text; an editable one (a document's body) is a text area.
+      return {hasState(states, state::editable) ? "AXTextArea" : "AXStaticText", ""};
     case role::comboBox:
       return {hasState(states, state::editable) ? "AXComboBox" : "AXPopUpButton", ""};
     case role::frame:
@@ -181,6 +183,14 @@ bool isWindowRole(std::uint32_t r) {
 bool isTextRole(std::uint32_t r) {
   return r == role::text || r == role::entry || r == role::passwordText || r == role::editbar ||
          r == role::terminal;
+}
+
+bool isProseRole(std::uint32_t r) { return r == role::paragraph; }
+
+bool hasTextValue(std::uint32_t r) { return isTextRole(r) || isProseRole(r); }
+
+bool isEditableText(std::uint32_t r, std::uint64_t states) {
+  return isTextRole(r) || (isProseRole(r) && hasState(states, state::editable));
 }
 
 bool isValueRole(std::uint32_t r) {

@@ -26,6 +26,7 @@ inline constexpr std::uint32_t menuBar = 34;
 inline constexpr std::uint32_t menuItem = 35;
 inline constexpr std::uint32_t pageTab = 37;
 inline constexpr std::uint32_t passwordText = 40;
+inline constexpr std::uint32_t paragraph = 73;
 inline constexpr std::uint32_t popupMenu = 41;
 inline constexpr std::uint32_t progressBar = 42;
 inline constexpr std::uint32_t pushButton = 43;
@@ -100,6 +101,13 @@ MacRole macRole(std::uint32_t role, std::uint64_t states, Context context);
 // Kinds of object, by role.
 bool isWindowRole(std::uint32_t role);
 bool isTextRole(std::uint32_t role);
+// Running text that toolkits give the Text interface without a text role (a paragraph of a page
+// or of a document): its text is its value, and it can be written when it is editable.
+bool isProseRole(std::uint32_t role);
+// Objects whose value is their text: text roles and prose.
+bool hasTextValue(std::uint32_t role);
+// Objects whose text can be written: text roles, and prose in state editable.
+bool isEditableText(std::uint32_t role, std::uint64_t states);
 bool isValueRole(std::uint32_t role);
 bool isToggleRole(std::uint32_t role);  // check boxes, radio buttons, toggle buttons
 bool isMenuItemRole(std::uint32_t role);

@@ -1,6 +1,7 @@
 #include "uiglean/platform/linux/strings.h"
 
 #include <cctype>
+#include <string>
 
 namespace uiglean::lx {
 
@@ -46,6 +47,56 @@ std::vector<std::uint32_t> scalars(const std::string& s) {
     i += len;
   }
   return out;
+}
+
+std::string withoutObjectMarks(const std::string& text) {
+  static const std::string mark = "\xEF\xBF\xBC";  // U+FFFC
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.compare(i, mark.size(), mark) == 0) {
+      i += mark.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Blanks a title may be padded with.
+constexpr const char* BLANKS[] = {" ", "\t", "\n", "\r", "\f", "\v",
+                                  "\xC2\xA0", "\xE2\x80\xAF", "\xE3\x80\x80"};
+
+// The length of the blank that starts (or, with `before`, ends) at byte `at`, else 0.
+std::size_t blankLength(const std::string& text, std::size_t at, bool before) {
+  for (const char* b : BLANKS) {
+    std::size_t len = std::char_traits<char>::length(b);
+    if (before ? (at >= len && text.compare(at - len, len, b) == 0)
+               : text.compare(at, len, b) == 0) {
+      return len;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string trimBlanks(const std::string& text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t n = blankLength(text, begin, false);
+    if (n == 0) break;
+    begin += n;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    std::size_t n = blankLength(text, end, true);
+    if (n == 0) break;
+    end -= n;
+  }
+  return text.substr(begin, end - begin);
 }
 
 }  // namespace uiglean::lx

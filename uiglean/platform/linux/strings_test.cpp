@@ -18,6 +18,20 @@ TEST(Strings, OffsetsCountScalarsNotBytes) {
   EXPECT_EQ(scalars(std::string("\xe5\x90", 2)), (std::vector<std::uint32_t>{0xfffd, 0xfffd}));
 }
 
+TEST(Strings, ObjectMarksAndPadding) {
+  EXPECT_EQ(withoutObjectMarks("See \xEF\xBF\xBC for more\xEF\xBF\xBC."), "See  for more.");
+  EXPECT_EQ(withoutObjectMarks("\xEF\xBF\xBC"), "");
+  // A character that merely shares a lead byte stays.
+  EXPECT_EQ(withoutObjectMarks("\xEF\xBF\xBD"), "\xEF\xBF\xBD");
+  EXPECT_EQ(trimBlanks("About      "), "About");
+  EXPECT_EQ(trimBlanks(" \t\xC2\xA0Save As\xE2\x80\xAF\n"), "Save As");
+  EXPECT_EQ(trimBlanks("   "), "");
+  EXPECT_EQ(trimBlanks(""), "");
+  // Blanks inside stay, and a multi-byte character ending in the byte of a blank is not one.
+  EXPECT_EQ(trimBlanks("a  b"), "a  b");
+  EXPECT_EQ(trimBlanks("\xE5\x90\x8D"), "\xE5\x90\x8D");
+}
+
 TEST(Strings, AsciiCase) {
   EXPECT_EQ(asciiLower("ShowMenu"), "showmenu");
   EXPECT_TRUE(equalsIgnoringAsciiCase("Widget Factory", "widget FACTORY"));

@@ -1,0 +1,153 @@
+// uiglean on Debian applications of other toolkits than our test applications': LibreOffice Writer
+// (VCL with its GTK 3 plug-in) and a VTE terminal. Each runs on the private desktop with a fresh
+// profile of its own, in a process group of its own that the test ends.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/desktop/desktop_harness.h"
+
+namespace desktop_tests {
+namespace {
+
+const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
+
+bool installed(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+// A Debian application in a process group of its own (LibreOffice's launcher starts the office
+// as its child), ended with its group.
+class DebianApp : public ::testing::Test {
+ protected:
+  void launch(const std::vector<std::string>& argv, const std::string& app,
+              const std::string& readyText) {
+    pid = spawnQuiet(argv, true);
+    ASSERT_GT(pid, 0);
+    RunResult r;
+    for (int i = 0; i < 150; ++i) {
+      r = uiglean({"tree"});
+      if (r.status == 0 && r.out.find("\"app\":\"" + app + "\"") != std::string::npos &&
+          r.out.find(readyText) != std::string::npos) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    FAIL() << app << " did not come up; the last tree: " << r.err << r.out.substr(0, 300);
+  }
+  void TearDown() override {
+    if (pid <= 0) return;
+    ::kill(-pid, SIGTERM);
+    for (int i = 0; i < 50 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = 0;
+  }
+  pid_t pid = 0;
+};
+
+// LibreOffice Writer on a new document, without the tip it shows on a first start.
+class Writer : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/soffice")) GTEST_SKIP() << "libreoffice-writer is not installed";
+    std::string profile = testing_harness::tempDir() + "/lo";
+    ::mkdir(profile.c_str(), 0700);
+    ::mkdir((profile + "/user").c_str(), 0700);
+    std::ofstream(profile + "/user/registrymodifications.xcu")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+           "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+           "oor:name=\"ShowTipOfTheDay\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+           "<item oor:path=\"/org.openoffice.Setup/Office\"><prop oor:name=\"ooSetupInstCompleted\" "
+           "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+           "</oor:items>\n";
+    launch({"/usr/bin/soffice", "--writer", "--norestore", "--nologo",
+            "-env:UserInstallation=file://" + profile},
+           "soffice", "LibreOffice Writer");
+  }
+};
+
+// The document's body: the editable paragraph that fills the page's width.
+std::string bodyRef(const json& tree) {
+  return refOf(tree, [](const json& n) {
+    return n["role"] == "AXTextArea" && n["frame"][2].get<double>() > 300 &&
+           n.value("title", "").empty();
+  });
+}
+
+TEST_F(Writer, ShortcutsAreTheAcceleratorsNeverTheMnemonics) {
+  RunResult r = uiglean({"menus", "View"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json menu = r.outJson();
+  bool sawStyles = false;
+  for (const auto& item : menu["items"]) {
+    if (!item.contains("shortcut")) continue;
+    std::string s = item["shortcut"];
+    // A shortcut has a modifier or is a named key (f11, delete); a lone letter is a mnemonic.
+    EXPECT_TRUE(s.find('+') != std::string::npos || s.size() > 1) << item.dump();
+    if (item["title"] == "Styles") {
+      sawStyles = true;
+      EXPECT_EQ(s, "f11");
+    }
+  }
+  EXPECT_TRUE(sawStyles) << "the menu shown is not the one read: " << r.out.substr(0, 400);
+}
+
+TEST_F(Writer, TextIsWrittenIntoTheDocumentBody) {
+  json tree = treeOf();
+  std::string body = bodyRef(tree);
+  ASSERT_FALSE(body.empty()) << tree.dump().substr(0, 500);
+  for (const char* text : {"Hello from uiglean", "Second version"}) {
+    RunResult r = uiglean({"setvalue", body, text});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.outJson(), json::parse(R"({"ok":true})")) << text;
+    json after = treeOf();
+    const json* node = findIn(after, [&](const json& n) { return n["ref"] == body; });
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->value("value", ""), text);
+  }
+}
+
+// A VTE terminal running a plain shell.
+class Terminal : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/sakura")) GTEST_SKIP() << "sakura is not installed";
+    launch({"/usr/bin/env", "SHELL=/bin/sh", "PS1=ready$ ", "/usr/bin/sakura", "-e", "/bin/sh"},
+           "sakura", "ready$");
+  }
+};
+
+TEST_F(Terminal, TextIsTypedOnceAndReportedAsWritten) {
+  json tree = treeOf();
+  std::string term = refOf(tree, [](const json& n) { return n["role"] == "AXTextArea"; });
+  ASSERT_FALSE(term.empty()) << tree.dump().substr(0, 500);
+  RunResult r = uiglean({"setvalue", term, "echo typed-by-uiglean"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Every key arrived; the screen cannot be compared with the text, and saying false would
+  // have the caller type it a second time.
+  EXPECT_EQ(r.outJson(), json::parse(R"({"ok":true})"));
+  std::string screen;
+  for (int i = 0; i < 20; ++i) {
+    json now = treeOf();
+    const json* node = findIn(now, [&](const json& n) { return n["ref"] == term; });
+    ASSERT_NE(node, nullptr);
+    screen = node->value("value", "");
+    if (screen.find("typed-by-uiglean") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::size_t first = screen.find("echo typed-by-uiglean");
+  ASSERT_NE(first, std::string::npos) << screen;
+  EXPECT_EQ(screen.find("typed-by-uiglean", first + 10), std::string::npos) << screen;
+}
+
+}  // namespace
+}  // namespace desktop_tests
