@@ -149,5 +149,58 @@ TEST_F(Terminal, TextIsTypedOnceAndReportedAsWritten) {
   EXPECT_EQ(screen.find("typed-by-uiglean", first + 10), std::string::npos) << screen;
 }
 
+// Our test page in Firefox ESR, in a network namespace of its own, with a fresh profile.
+class Firefox : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/firefox-esr")) GTEST_SKIP() << "firefox-esr is not installed";
+    std::string dir = std::string(TEST_SOURCE_DIR) + "/tests/apps/web/";
+    launch({"/bin/bash", dir + "run-firefox.sh", dir + "page.html"}, "Firefox",
+           "uiglean web test");
+  }
+};
+
+TEST_F(Firefox, ThePageCanBeReadPressedAndTypedInto) {
+  json tree = treeOf();
+  const json* page = findIn(tree, [](const json& n) { return n["role"] == "AXWebArea"; });
+  ASSERT_NE(page, nullptr) << tree.dump().substr(0, 400);
+  // Gecko lists its actions without names: they are asked for one by one.
+  const json* link = findNode(*page, titled("AXLink", "More info"));
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ((*link)["acts"], json::array({"Press"}));
+  const json* box = findNode(*page, titled("AXCheckBox", "Subscribe"));
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ((*box)["acts"], json::array({"Press"}));
+  // What the page says is text to read.
+  EXPECT_NE(findNode(*page, [](const json& n) {
+              return n["role"] == "AXStaticText" && n.value("value", "") == "The end of the page.";
+            }),
+            nullptr);
+  std::string input = refOf(tree, titled("AXTextField", "Name"));
+  std::string button = refOf(tree, titled("AXButton", "Change Title"));
+  ASSERT_FALSE(input.empty());
+  ASSERT_FALSE(button.empty());
+
+  // The page's input listener sees the text (it echoes it into a paragraph), and a press runs
+  // the button's click handler.
+  EXPECT_EQ(uiglean({"setvalue", input, "Grüße 名前"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"press", button}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"press", (*box)["ref"]}).out, "{\"ok\":true}");
+  json after;
+  for (int i = 0; i < 20; ++i) {
+    after = treeOf();
+    if (after["windows"][0].value("title", "").find("clicked") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(after["windows"][0]["title"], "uiglean web clicked \u2014 Mozilla Firefox");
+  EXPECT_NE(findIn(after, [](const json& n) {
+              return n["role"] == "AXStaticText" && n.value("value", "") == "echo: Grüße 名前";
+            }),
+            nullptr);
+  const json* checked = findIn(after, titled("AXCheckBox", "Subscribe"));
+  ASSERT_NE(checked, nullptr);
+  EXPECT_EQ((*checked)["value"], "1");
+}
+
 }  // namespace
 }  // namespace desktop_tests

@@ -1,6 +1,7 @@
 #include "uiglean/platform/linux/elements.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <unordered_map>
 
@@ -381,7 +382,8 @@ Node& fetch(const ElementImpl& e, Part part) {
     for (auto& [ref, n] : fallback) settleBase(*n);
   }
   if (part == Part::actions) {
-    // Some toolkits (Chromium) list their actions without names; each name is then asked for.
+    // Some toolkits (Chromium, Gecko) list their actions without names; each name is then asked
+    // for.
     Batch names;
     for (const auto& ref : members) {
       Node& n = nodeOf(ref);
@@ -400,7 +402,13 @@ Node& fetch(const ElementImpl& e, Part part) {
                    });
       }
       for (std::size_t i = 0; i < n.actions.size(); ++i) {
-        if (!n.actions[i].first.empty()) continue;
+        // Chromium lists empty names, Gecko ";;": a name without a letter is asked for.
+        const std::string& listed = n.actions[i].first;
+        bool named = std::any_of(listed.begin(), listed.end(), [](char c) {
+          return std::isalpha(static_cast<unsigned char>(c)) != 0;
+        });
+        if (named) continue;
+        n.actions[i].first.clear();
         Node* np = &n;
         auto index = static_cast<std::int32_t>(i);
         names.call(ref.first, ref.second, IFACE_ACTION, "GetName",
