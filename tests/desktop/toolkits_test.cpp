@@ -202,5 +202,44 @@ TEST_F(Firefox, ThePageCanBeReadPressedAndTypedInto) {
   EXPECT_EQ((*checked)["value"], "1");
 }
 
+// A GTK 4 application: Debian's gtk4-demo.
+class Gtk4 : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/gtk4-demo")) GTEST_SKIP() << "gtk-4-examples is not installed";
+    launch({"/usr/bin/gtk4-demo"}, "gtk4-demo", "Primary menu");
+  }
+};
+
+TEST_F(Gtk4, FramesAreOnTheScreenWhereTheWindowIs) {
+  // Away from the origin, so that a position left relative to the window shows.
+  testing_harness::runProgram("/usr/bin/xdotool", {"getactivewindow", "windowmove", "210", "150"},
+                              {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  json tree = treeOf();
+  ASSERT_EQ(tree["windows"].size(), 1U);
+  const json& w = tree["windows"][0];
+  // The window where the X server has it (GTK 4 gives positions relative to the window).
+  json windows = uiglean({"windows"}).outJson();
+  ASSERT_EQ(windows["windows"].size(), 1U);
+  const json& x11 = windows["windows"][0]["frame"];
+  double wx = w["frame"][0], wy = w["frame"][1], ww = w["frame"][2], wh = w["frame"][3];
+  EXPECT_GE(wx, x11[0].get<double>());
+  EXPECT_GE(wy, x11[1].get<double>());
+  EXPECT_LE(wx + ww, x11[0].get<double>() + x11[2].get<double>());
+  EXPECT_LE(wy + wh, x11[1].get<double>() + x11[3].get<double>());
+  EXPECT_GE(wx, 210);
+  EXPECT_GE(wy, 150);
+  // Elements below it have frames (GTK 4 never says "showing"), inside the window.
+  const json* menu = findIn(tree, titled("AXButton", "Primary menu"));
+  ASSERT_NE(menu, nullptr);
+  const json& f = (*menu)["frame"];
+  EXPECT_GT(f[2].get<double>(), 0);
+  EXPECT_GE(f[0].get<double>(), wx);
+  EXPECT_GE(f[1].get<double>(), wy);
+  EXPECT_LE(f[0].get<double>() + f[2].get<double>(), wx + ww);
+  EXPECT_LE(f[1].get<double>() + f[3].get<double>(), wy + wh);
+}
+
 }  // namespace
 }  // namespace desktop_tests

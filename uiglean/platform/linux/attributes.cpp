@@ -2,9 +2,12 @@
 // table in README.md).
 #include <algorithm>
 #include <deque>
+#include <map>
 
 #include "uiglean/ax/platform.h"
 #include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/windowserver.h"
+#include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/keybinding.h"
 #include "uiglean/platform/linux/workspace.h"
 
@@ -134,6 +137,33 @@ std::optional<MenuShortcut> shortcutOf(const ElementImpl& e) {
   return std::nullopt;
 }
 
+// What turns a position relative to the window into a screen position: nothing for toolkits that
+// give screen positions, or where the window's place is not known (Wayland); for GTK 4 under X11,
+// where its top-level window's content begins.
+std::pair<double, double> windowOffset(const ElementImpl& e) {
+  if (!extentsRelativeToWindow(e.bus)) return {0, 0};
+  const AccessibleApp* app = appForBus(e.bus);
+  if (app == nullptr || app->pid <= 0 || !ownsServerWindow(app->pid)) return {0, 0};
+  ObjectRef top = topLevelOf({e.bus, e.path});
+  static std::map<std::string, std::pair<std::uint64_t, std::pair<double, double>>> known;
+  std::string key = top.first + '\n' + top.second;
+  auto it = known.find(key);
+  if (it != known.end() && it->second.first == answersEpoch()) return it->second.second;
+  ElementImpl window{top.first, top.second, View::object, Context::other, nullptr};
+  Node& w = fetch(window, Part::extents);
+  std::pair<double, double> offset{0, 0};
+  if (w.hasExtents) {
+    if (auto xid = windowFor(app->pid, w.name, w.x, w.y, w.width, w.height, true)) {
+      if (auto origin = contentOrigin(*xid, w.width, w.height)) {
+        offset = {static_cast<double>(origin->first - w.x),
+                  static_cast<double>(origin->second - w.y)};
+      }
+    }
+  }
+  known[key] = {answersEpoch(), offset};
+  return offset;
+}
+
 CopyResult applicationAttribute(const ElementImpl& e, const std::string& name) {
   if (name == "AXRole") return ok(std::string("AXApplication"));
   if (name == "AXTitle") return ok(applicationName(e.bus));
@@ -223,7 +253,10 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
   if (name == "AXPosition" || name == "AXSize") {
     Node& x = fetch(e, Part::extents);
     if (!x.hasExtents) return noValue();
-    if (name == "AXPosition") return ok(Point{static_cast<double>(x.x), static_cast<double>(x.y)});
+    if (name == "AXPosition") {
+      auto [dx, dy] = windowOffset(e);
+      return ok(Point{static_cast<double>(x.x) + dx, static_cast<double>(x.y) + dy});
+    }
     return ok(Size{static_cast<double>(x.width), static_cast<double>(x.height)});
   }
   if (name == "AXValue") {

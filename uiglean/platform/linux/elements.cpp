@@ -169,7 +169,9 @@ bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
     case Part::base:
       return true;
     case Part::extents:
-      return hasState(n.states, state::showing);
+      // GTK 4 never says showing: what is visible there has extents.
+      return hasState(n.states, state::showing) ||
+             (hasState(n.states, state::visible) && extentsRelativeToWindow(ref.first));
     case Part::actions:
       return mayHaveActions(n.role) || isWebToolkit(ref.first);
     case Part::children:
@@ -497,6 +499,22 @@ MacRole macRoleOf(const ElementImpl& e) {
   Node& n = fetch(e, Part::base);
   bool contextual = n.role == role::menu || isMenuItemRole(n.role) || n.role == role::separator;
   return macRole(n.role, n.states, contextual ? contextOf(e) : Context::other);
+}
+
+ObjectRef topLevelOf(const ObjectRef& ref) {
+  ObjectRef at = ref;
+  // Parents as the objects name them, a bounded number of steps (a cycle ends there too).
+  for (int step = 0; step < 64; ++step) {
+    if (at.second == ROOT_PATH) return ref;
+    ElementImpl e{at.first, at.second, View::object, Context::other, nullptr};
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd != CallEnd::ok || n.parent.second.empty() || n.parent.second == NULL_PATH) {
+      return at;
+    }
+    if (n.parent.second == ROOT_PATH) return at;
+    at = n.parent;
+  }
+  return at;
 }
 
 ElementList windowsOf(const std::string& bus) {

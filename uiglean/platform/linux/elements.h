@@ -132,6 +132,9 @@ std::int32_t actionStatus(CallEnd end);
 Context contextOf(const ElementImpl& e);
 MacRole macRoleOf(const ElementImpl& e);
 
+// The top-level object (a child of the application object) that `ref` sits in, by its parents.
+ObjectRef topLevelOf(const ObjectRef& ref);
+
 // The application's windows (top-level children that are shown or minimized, in its order) and
 // the active one among them.
 ElementList windowsOf(const std::string& bus);

@@ -162,6 +162,28 @@ std::optional<WindowGeometry> windowGeometry(xcb_window_t window) {
   return WindowGeometry{tr->dst_x, tr->dst_y, geo->width, geo->height};
 }
 
+std::optional<std::pair<std::int32_t, std::int32_t>> contentOrigin(xcb_window_t window,
+                                                                   std::int32_t width,
+                                                                   std::int32_t height) {
+  auto geo = windowGeometry(window);
+  if (!geo) return std::nullopt;
+  std::vector<std::uint32_t> shadow = windowListProperty(window, "_GTK_FRAME_EXTENTS");
+  std::int64_t left = 0, top = 0;
+  if (shadow.size() == 4 && shadow[0] < 4096 && shadow[2] < 4096) {
+    left = shadow[0];  // left, right, top, bottom
+    top = shadow[2];
+  } else {
+    if (width >= 0 && geo->width > static_cast<std::uint32_t>(width)) {
+      left = (static_cast<std::int64_t>(geo->width) - width) / 2;
+    }
+    if (height >= 0 && geo->height > static_cast<std::uint32_t>(height)) {
+      top = (static_cast<std::int64_t>(geo->height) - height) / 2;
+    }
+  }
+  return std::make_pair(static_cast<std::int32_t>(geo->x + left),
+                        static_cast<std::int32_t>(geo->y + top));
+}
+
 bool activateWindow(xcb_window_t window) {
   xcb_connection_t* c = display();
   if (c == nullptr) return false;

@@ -42,6 +42,13 @@ struct WindowGeometry {
 };
 std::optional<WindowGeometry> windowGeometry(xcb_window_t window);
 
+// Where the content of a client window begins in root coordinates, for toolkits that give
+// positions relative to it: its _GTK_FRAME_EXTENTS (the client-side shadow) inset, else the margin
+// by which the window is larger than the content's `width` and `height`, split evenly.
+std::optional<std::pair<std::int32_t, std::int32_t>> contentOrigin(xcb_window_t window,
+                                                                   std::int32_t width,
+                                                                   std::int32_t height);
+
 // Asks the window manager to activate the window (a _NET_ACTIVE_WINDOW client message with
 // source indication 2); without a window manager, raises it and gives it the input focus.
 bool activateWindow(xcb_window_t window);

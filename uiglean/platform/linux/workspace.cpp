@@ -64,6 +64,9 @@ void listApps() {
                 [app](sd_bus_message* m) { variantInt(m, app->childCount); }, LOOKUP_TIMEOUT_USEC);
     getProperty(batch, app->bus, ROOT_PATH, IFACE_APPLICATION, "ToolkitName",
                 [app](sd_bus_message* m) { variantString(m, app->toolkit); }, LOOKUP_TIMEOUT_USEC);
+    getProperty(batch, app->bus, ROOT_PATH, IFACE_APPLICATION, "Version",
+                [app](sd_bus_message* m) { variantString(m, app->toolkitVersion); },
+                LOOKUP_TIMEOUT_USEC);
   }
   batch.run();
   listed = true;
@@ -157,6 +160,17 @@ bool answersGetAll(const std::string& bus) {
   if (app == nullptr) return false;
   std::string t = asciiLower(app->toolkit);
   return t == "gtk" || t == "chromium" || t == "gecko";
+}
+
+bool extentsRelativeToWindow(const std::string& bus) {
+  const AccessibleApp* app = appForBus(bus);
+  if (app == nullptr || asciiLower(app->toolkit) != "gtk") return false;
+  const std::string& v = app->toolkitVersion;
+  std::size_t dot = v.find('.');
+  std::string major = v.substr(0, dot);
+  return !major.empty() && major.size() <= 3 &&
+         std::all_of(major.begin(), major.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+         std::stoi(major) >= 4;
 }
 
 bool isWebToolkit(const std::string& bus) {

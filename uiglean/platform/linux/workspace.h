@@ -14,6 +14,7 @@ struct AccessibleApp {
   std::int32_t pid = 0;    // 0 when the bus daemon would not say
   std::string name;        // the accessible name of its root, possibly empty
   std::string toolkit;     // ToolkitName ("GTK", "Qt", "Chromium", "Gecko", ...)
+  std::string toolkitVersion;  // ToolkitVersion ("4.8.3")
   std::int32_t childCount = 0;
 };
 
@@ -35,6 +36,10 @@ bool isWebToolkit(const std::string& bus);
 // an object for its attributes) and waits for the page to appear; true when the application
 // answered.
 bool enableWebContent(const std::string& bus);
+
+// True for toolkits that give extents relative to the window whatever coordinates are asked for
+// (GTK 4, which also never sets the showing state).
+bool extentsRelativeToWindow(const std::string& bus);
 
 // True for toolkits known to answer Properties.GetAll (Qt 5 crashes on it): the others are asked
 // one property at a time.
