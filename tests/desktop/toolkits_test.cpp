@@ -241,5 +241,28 @@ TEST_F(Gtk4, FramesAreOnTheScreenWhereTheWindowIs) {
   EXPECT_LE(f[1].get<double>() + f[3].get<double>(), wy + wh);
 }
 
+// A KDE application: the calculator, Qt 5 with the KDE frameworks.
+class Kcalc : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/kcalc")) GTEST_SKIP() << "kcalc is not installed";
+    launch({"/usr/bin/kcalc"}, "kcalc", "AXMenuBar");
+  }
+};
+
+TEST_F(Kcalc, TheCheckedModeCarriesItsMark) {
+  RunResult r = uiglean({"menus", "Settings"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json menu = r.outJson();
+  int marked = 0;
+  for (const auto& item : menu["items"]) {
+    std::string title = item["title"];
+    if (title.find("Mode") == std::string::npos) continue;
+    if (item.value("mark", "") == "\u2713") ++marked;
+  }
+  // The modes are radio items: exactly one is chosen.
+  EXPECT_EQ(marked, 1) << r.out;
+}
+
 }  // namespace
 }  // namespace desktop_tests

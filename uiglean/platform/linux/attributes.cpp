@@ -322,9 +322,8 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
   }
   if (name == "AXMenuItemMarkChar") {
     if (!isMenuItemRole(r)) return unsupported();
-    bool checkable = r == role::checkMenuItem || r == role::radioMenuItem ||
-                     hasState(n.states, state::checkable);
-    if (checkable && hasState(n.states, state::checked)) return ok(std::string("\u2713"));
+    // Qt gives its checkable items the plain role and no checkable state: checked is enough.
+    if (hasState(n.states, state::checked)) return ok(std::string("\u2713"));
     return noValue();
   }
   if (name == "AXParent") {
