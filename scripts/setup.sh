@@ -13,7 +13,7 @@ PACKAGES=(
   python3-pyatspi gir1.2-atspi-2.0 python3-gi chromium xdotool gtk-3-examples strace weston
   python3-pil fonts-liberation2 fonts-urw-base35
   scdoc man-db groff-base dpkg-dev file
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld llvm
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
