@@ -1,37 +1,16 @@
+// What is common to both SHA-256 backends (digest_openssl.cpp, digest_commoncrypto.cpp; CMake
+// links the one the platform has).
 #include "digest.hpp"
-
-#include <new>
-#include <openssl/evp.h>
-#include <stdexcept>
 
 namespace cloudkit {
 
-struct Sha256::Context {
-    EVP_MD_CTX* md = nullptr;
-    ~Context() { EVP_MD_CTX_free(md); }
-};
-
-Sha256::Sha256() : context_(std::make_unique<Context>()) {
-    context_->md = EVP_MD_CTX_new();
-    if (context_->md == nullptr) throw std::bad_alloc();
-    if (EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr) != 1) throw std::runtime_error("SHA-256 is not available");
-}
-
-Sha256::~Sha256() = default;
-
-void Sha256::update(const void* data, std::size_t size) {
-    if (size > 0 && EVP_DigestUpdate(context_->md, data, size) != 1) throw std::runtime_error("cannot compute SHA-256");
-}
-
-std::string Sha256::finishHex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(context_->md, digest, &size) != 1) throw std::runtime_error("cannot compute SHA-256");
+std::string lowerHex(const unsigned char* bytes, std::size_t size) {
     static constexpr char HEX[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        hex += HEX[digest[i] >> 4];
-        hex += HEX[digest[i] & 15];
+    hex.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        hex += HEX[bytes[i] >> 4];
+        hex += HEX[bytes[i] & 15];
     }
     return hex;
 }

@@ -34,6 +34,8 @@ struct BlobDigest {
 };
 
 BlobDigest digestOf(const char* data, std::size_t size);
+// The bytes as lowercase hex, two digits each.
+std::string lowerHex(const unsigned char* bytes, std::size_t size);
 // True for 64 lowercase hex digits, the form a digest is stored in.
 bool isSha256Hex(std::string_view text);
 

@@ -14,7 +14,7 @@ PACKAGES=(
   python3-pil fonts-liberation2 fonts-urw-base35
   libreoffice-writer libreoffice-gtk3 sakura firefox-esr gtk-4-examples kcalc
   scdoc man-db groff-base dpkg-dev file
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld llvm
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -217,7 +217,7 @@ json windowsScene(json windows, json name = "Docs") {
   json app = {{"pid", 101},
               {"element", {{"AXRole", "AXApplication"}, {"AXWindows", std::move(windows)}}}};
   if (!name.is_null()) app["name"] = name;
-  return {{"frontmost", 101}, {"apps", {app}}};
+  return {{"frontmost", 101}, {"apps", json::array({app})}};
 }
 
 json eightWindows() {
@@ -312,9 +312,11 @@ TEST(FocusWindow, IndexOrTitleSubstring) {
 }
 
 TEST(FocusWindow, SingleWindowOutOfRangeIndexFallsBackToTheTitle) {
-  RunResult miss = runScene(windowsScene({window("only", "Main")}), {"focuswindow", "1"});
+  RunResult miss =
+      runScene(windowsScene(json::array({window("only", "Main")})), {"focuswindow", "1"});
   EXPECT_EQ(miss.out, R"({"ok":false,"error":"no window matching \"1\""})");
-  RunResult hit = runScene(windowsScene({window("only", "Chapter 1")}), {"focuswindow", "1"});
+  RunResult hit =
+      runScene(windowsScene(json::array({window("only", "Chapter 1")})), {"focuswindow", "1"});
   EXPECT_EQ(hit.out, R"({"ok":true})");
   EXPECT_EQ(raised(hit), "only");
 }
@@ -336,8 +338,8 @@ TEST(FocusWindow, ActivatesWritesMainThenRaises) {
 }
 
 TEST(FocusWindow, RefusedRaiseReportsItsCodeWhateverTheMainWrite) {
-  json scene = windowsScene(
-      {window("w", "Stuck", {{"perform", {{"AXRaise", -25200}}}, {"settable", json::array()}})});
+  json scene = windowsScene(json::array(
+      {window("w", "Stuck", {{"perform", {{"AXRaise", -25200}}}, {"settable", json::array()}})}));
   RunResult r = runScene(scene, {"focuswindow", "stuck"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, R"x({"ok":false,"error":"AXRaise failed (-25200)"})x");
@@ -345,7 +347,7 @@ TEST(FocusWindow, RefusedRaiseReportsItsCodeWhateverTheMainWrite) {
   EXPECT_EQ(r.count("AXUIElementSetAttributeValue", {{"attr", "AXMain"}}), 1u);
 
   // A failed AXMain write alone does not matter.
-  json unsettable = windowsScene({window("w", "Fine", {{"settable", json::array()}})});
+  json unsettable = windowsScene(json::array({window("w", "Fine", {{"settable", json::array()}})}));
   EXPECT_EQ(runScene(unsettable, {"focuswindow", "0"}).out, R"({"ok":true})");
 }
 

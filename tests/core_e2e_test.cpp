@@ -21,7 +21,7 @@ json sceneWith(json children, json windowExtra = json::object()) {
            {{{"pid", 101},
              {"name", "Notes"},
              {"bundleId", "com.example.notes"},
-             {"element", {{"AXRole", "AXApplication"}, {"AXWindows", {window}}}}}}}};
+             {"element", {{"AXRole", "AXApplication"}, {"AXWindows", json::array({window})}}}}}}};
 }
 
 TEST(Dispatch, WordsChecksAndStatuses) {
@@ -148,7 +148,8 @@ TEST(Tree, AttemptsWhenTheTreeIsEmpty) {
 // A chain `depth` levels deep below the window.
 json chain(int depth) {
   json node = {{"AXRole", "AXGroup"}};
-  for (int i = 0; i < depth; ++i) node = {{"AXRole", "AXGroup"}, {"AXChildren", {node}}};
+  for (int i = 0; i < depth; ++i)
+    node = {{"AXRole", "AXGroup"}, {"AXChildren", json::array({node})}};
   return node;
 }
 
@@ -171,7 +172,7 @@ TEST(Tree, LimitsOnWindowsChildrenDepthAndNodes) {
   EXPECT_EQ(out["windows"][0]["children"][95]["ref"], "w0.95");
 
   // Depth: the node at depth 14 is written with no children and its child is never read.
-  r = runScene(sceneWith({chain(15)}), {"tree"});
+  r = runScene(sceneWith(json::array({chain(15)})), {"tree"});
   json node = r.outJson()["windows"][0];
   int depth = 0;
   while (!node["children"].empty()) {
@@ -282,7 +283,7 @@ TEST(Actions, RefsThatNoLongerResolve) {
 json textScene(json field) {
   field["id"] = "field";
   if (!field.contains("AXRole")) field["AXRole"] = "AXTextField";
-  return sceneWith({field});
+  return sceneWith(json::array({field}));
 }
 
 TEST(SetValue, SelectedTextRouteAndFallbacks) {

@@ -28,7 +28,7 @@ json barItem(const std::string& id, const std::string& title, json entries) {
           {"AXRole", "AXMenuBarItem"},
           {"AXTitle", title},
           {"actions", {"AXPress", "AXCancel"}},
-          {"AXChildren", {menu(id + "-menu", std::move(entries))}}};
+          {"AXChildren", json::array({menu(id + "-menu", std::move(entries))})}};
 }
 
 // A scene whose frontmost application (pid 101) has the given menu bar items.
@@ -72,10 +72,10 @@ TEST(MenusBar, ListsTitledItemsAfterTheFirstWithGapsInTheIndices) {
   json big = json::array();
   for (int i = 0; i < 120; ++i) big.push_back(item(numbered("x", i)));
   json scene = sceneWithBar({
-      barItem("apple", "Editor", {item("About")}),
-      barItem("blank", " \t ", {item("Hidden")}),
+      barItem("apple", "Editor", json::array({item("About")})),
+      barItem("blank", " \t ", json::array({item("Hidden")})),
       barItem("file", "File", {item("New"), {{"AXRole", "AXMenuItem"}}, item("Close")}),
-      {{"id", "untitled"}, {"AXChildren", {menu("u-menu", {item("A")})}}},
+      {{"id", "untitled"}, {"AXChildren", json::array({menu("u-menu", json::array({item("A")}))})}},
       {{"id", "window"}, {"AXTitle", "Window"}},
       barItem("big", "Big", big),
       {{"id", "numeric"}, {"AXTitle", 7}, {"AXChildren", json::array()}},
@@ -108,8 +108,9 @@ TEST(MenusBar, BlankOrExtraWordsAndBarsWithoutMenus) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, plain.out) << "word [" << word << "]";
   }
-  RunResult single =
-      runScene(sceneWithBar({barItem("apple", "Editor", {item("About")})}), {"menus"});
+  RunResult single = runScene(
+      sceneWithBar(json::array({barItem("apple", "Editor", json::array({item("About")}))})),
+      {"menus"});
   EXPECT_EQ(single.out, R"({"menus":[]})");
 
   json noBar = standardBar();
@@ -137,7 +138,7 @@ TEST(MenusBar, NeedsAFrontmostApplication) {
 
 TEST(MenusItems, ListsItemsWithPathShortcutMarkAndDisabledFlag) {
   json scene = sceneWithBar({
-      barItem("apple", "Editor", {item("About")}),
+      barItem("apple", "Editor", json::array({item("About")})),
       barItem(
           "edit", "Edit",
           {item("Undo", {{"AXMenuItemCmdChar", "Z"}, {"AXMenuItemCmdModifiers", 0}}),
@@ -180,9 +181,9 @@ TEST(MenusItems, ShortcutTextForEveryModifierCombination) {
   entries.push_back(
       item("high", {{"AXMenuItemCmdChar", "S"}, {"AXMenuItemCmdModifiers", 16 + 8 + 1}}));
   entries.push_back(item("real", {{"AXMenuItemCmdChar", "S"}, {"AXMenuItemCmdModifiers", 1.0}}));
-  RunResult r =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("k", "Keys", entries)}),
-               {"menus", "Keys"});
+  RunResult r = runScene(
+      sceneWithBar({barItem("a", "A", json::array({item("x")})), barItem("k", "Keys", entries)}),
+      {"menus", "Keys"});
   ASSERT_EQ(r.status, 0) << r.err;
   json out = r.outJson();
   ASSERT_EQ(out["items"].size(), 18u);
@@ -218,9 +219,9 @@ TEST(MenusItems, ShortcutKeyTextFromCharacterOrVirtualKey) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     entries.push_back(item(numbered("i", i), cases[i].attrs));
   }
-  RunResult r =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("k", "Keys", entries)}),
-               {"menus", "keys"});
+  RunResult r = runScene(
+      sceneWithBar({barItem("a", "A", json::array({item("x")})), barItem("k", "Keys", entries)}),
+      {"menus", "keys"});
   ASSERT_EQ(r.status, 0) << r.err;
   json out = r.outJson();
   ASSERT_EQ(out["items"].size(), cases.size());
@@ -235,13 +236,13 @@ TEST(MenusItems, ShortcutKeyTextFromCharacterOrVirtualKey) {
 
 TEST(MenusItems, SubmenuOfSeventyUnderTheFirstEntryAndTheSixtyRecordRule) {
   json sub = menu("sub-menu", items(70, "s"));
-  json later = menu("later-menu", {item("Deep", {{"id", "deep"}})});
+  json later = menu("later-menu", json::array({item("Deep", {{"id", "deep"}})}));
   json scene = sceneWithBar({
-      barItem("apple", "App", {item("About")}),
+      barItem("apple", "App", json::array({item("About")})),
       barItem("format", "Format",
-              {item("Sub", {{"AXChildren", {sub}}}), item("Plain"),
-               item("Later", {{"AXChildren", {later}}}),
-               item("EmptySub", {{"AXChildren", {menu("empty", json::array())}}})}),
+              {item("Sub", {{"AXChildren", json::array({sub})}}), item("Plain"),
+               item("Later", {{"AXChildren", json::array({later})}}),
+               item("EmptySub", {{"AXChildren", json::array({menu("empty", json::array())})}})}),
   });
   RunResult r = runScene(scene, {"menus", "format"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -264,9 +265,9 @@ TEST(MenusItems, SubmenuOfSeventyUnderTheFirstEntryAndTheSixtyRecordRule) {
 }
 
 TEST(MenusItems, SeventyTopItemsAndTheSixtiethRecordBoundary) {
-  RunResult seventy =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("m", "Many", items(70, "t"))}),
-               {"menus", "many"});
+  RunResult seventy = runScene(sceneWithBar({barItem("a", "A", json::array({item("x")})),
+                                             barItem("m", "Many", items(70, "t"))}),
+                               {"menus", "many"});
   ASSERT_EQ(seventy.status, 0) << seventy.err;
   EXPECT_EQ(seventy.outJson()["items"].size(), 70u);
 
@@ -274,10 +275,12 @@ TEST(MenusItems, SeventyTopItemsAndTheSixtiethRecordBoundary) {
   for (int before : {58, 59}) {
     json entries = items(before, "t");
     entries.push_back(
-        item("Sub", {{"AXChildren", {menu("sm", {item("inner1"), item("inner2")})}}}));
-    entries.push_back(item("Sub2", {{"AXChildren", {menu("sm2", {item("inner3")})}}}));
+        item("Sub", {{"AXChildren", json::array({menu("sm", {item("inner1"), item("inner2")})})}}));
+    entries.push_back(
+        item("Sub2", {{"AXChildren", json::array({menu("sm2", json::array({item("inner3")}))})}}));
     RunResult r = runScene(
-        sceneWithBar({barItem("a", "A", {item("x")}), barItem("m", "M", entries)}), {"menus", "M"});
+        sceneWithBar({barItem("a", "A", json::array({item("x")})), barItem("m", "M", entries)}),
+        {"menus", "M"});
     ASSERT_EQ(r.status, 0) << r.err;
     json out = r.outJson()["items"];
     if (before == 58) {
@@ -295,11 +298,15 @@ TEST(MenusItems, SeventyTopItemsAndTheSixtiethRecordBoundary) {
 }
 
 TEST(MenusItems, ThirdLevelSubmenuIsFlaggedButNotListed) {
-  json level3 =
-      menu("l3", {item("L3a", {{"AXChildren", {menu("l4", {item("L4", {{"id", "l4item"}})})}}})});
-  json level2 = menu("l2", {item("L2", {{"AXChildren", {level3}}})});
-  json scene = sceneWithBar({barItem("a", "A", {item("x")}),
-                             barItem("v", "View", {item("L1", {{"AXChildren", {level2}}})})});
+  json level3 = menu(
+      "l3",
+      json::array({item(
+          "L3a", {{"AXChildren",
+                   json::array({menu("l4", json::array({item("L4", {{"id", "l4item"}})}))})}})}));
+  json level2 = menu("l2", json::array({item("L2", {{"AXChildren", json::array({level3})}})}));
+  json scene = sceneWithBar(
+      {barItem("a", "A", json::array({item("x")})),
+       barItem("v", "View", json::array({item("L1", {{"AXChildren", json::array({level2})}})}))});
   RunResult r = runScene(scene, {"menus", "View"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, R"({"menu":"View","items":[{"path":["View","L1"],"title":"L1","submenu":true},)"
@@ -333,9 +340,9 @@ TEST(MenusItems, AFailureIsOneLineWhateverTheTitleHolds) {
 }
 
 TEST(MenusItems, NonAsciiTitlesMatchIgnoringCase) {
-  json scene =
-      sceneWithBar({barItem("a", "A", {item("x")}), barItem("bearb", "Ärger", {item("Straße")}),
-                    barItem("pravka", "Правка", {item("Вставить")})});
+  json scene = sceneWithBar({barItem("a", "A", json::array({item("x")})),
+                             barItem("bearb", "Ärger", json::array({item("Straße")})),
+                             barItem("pravka", "Правка", json::array({item("Вставить")}))});
   RunResult de = runScene(scene, {"menus", "äRGER"});
   ASSERT_EQ(de.status, 0) << de.err;
   EXPECT_EQ(de.out, R"({"menu":"äRGER","items":[{"path":["äRGER","Straße"],"title":"Straße"}]})");
@@ -347,9 +354,9 @@ TEST(MenusItems, NonAsciiTitlesMatchIgnoringCase) {
 }
 
 TEST(MenusItems, FirstOfTwoEqualTitlesWins) {
-  json scene =
-      sceneWithBar({barItem("a", "A", {item("x")}), barItem("one", "Tools", {item("First")}),
-                    barItem("two", "TOOLS", {item("Second")})});
+  json scene = sceneWithBar({barItem("a", "A", json::array({item("x")})),
+                             barItem("one", "Tools", json::array({item("First")})),
+                             barItem("two", "TOOLS", json::array({item("Second")}))});
   RunResult r = runScene(scene, {"menus", "tools"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.outJson()["items"][0]["title"], "First");
@@ -362,7 +369,8 @@ TEST(MenusItems, EmptyMenuIsPressedOpenOnceAndLeftOpen) {
                    {{"element", "hist-menu"},
                     {"attr", "AXChildren"},
                     {"value", {item("Back"), item("Forward")}}}}}}}};
-  RunResult r = runScene(sceneWithBar({barItem("a", "A", {item("x")}), bar}), {"menus", "history"});
+  RunResult r = runScene(sceneWithBar({barItem("a", "A", json::array({item("x")})), bar}),
+                         {"menus", "history"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, R"({"menu":"history","items":[{"path":["history","Back"],"title":"Back"},)"
                    R"({"path":["history","Forward"],"title":"Forward"}]})");
@@ -374,18 +382,18 @@ TEST(MenusItems, EmptyMenuIsPressedOpenOnceAndLeftOpen) {
 }
 
 TEST(MenusItems, MenuThatStaysEmptyIsCancelledAndGivesNoItems) {
-  RunResult r =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("e", "Empty", json::array())}),
-               {"menus", "Empty"});
+  RunResult r = runScene(sceneWithBar({barItem("a", "A", json::array({item("x")})),
+                                       barItem("e", "Empty", json::array())}),
+                         {"menus", "Empty"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, R"({"menu":"Empty","items":[]})");
   EXPECT_EQ(r.count("AXUIElementPerformAction", {{"element", "e"}, {"action", "AXPress"}}), 1u);
   EXPECT_EQ(r.count("AXUIElementPerformAction", {{"element", "e"}, {"action", "AXCancel"}}), 1u);
 
   // A bar item without any child is not pressed at all.
-  RunResult bare =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), {{"id", "w"}, {"AXTitle", "Window"}}}),
-               {"menus", "window"});
+  RunResult bare = runScene(sceneWithBar({barItem("a", "A", json::array({item("x")})),
+                                          {{"id", "w"}, {"AXTitle", "Window"}}}),
+                            {"menus", "window"});
   ASSERT_EQ(bare.status, 0) << bare.err;
   EXPECT_EQ(bare.out, R"({"menu":"window","items":[]})");
   EXPECT_EQ(bare.count("AXUIElementPerformAction"), 0u);
@@ -398,10 +406,11 @@ json clickScene() {
   json sub = menu("recent-menu", {item("Notes.txt", {{"id", "notes"}}),
                                   item("Off", {{"id", "off"}, {"AXEnabled", false}})});
   json scene = sceneWithBar({
-      barItem("apple", "Editor", {item("About Editor", {{"id", "about"}})}),
+      barItem("apple", "Editor", json::array({item("About Editor", {{"id", "about"}})})),
       barItem("file", "File",
               {item("New Window", {{"id", "newwin"}}),
-               item("Open Recent", {{"id", "recent"}, {"AXEnabled", false}, {"AXChildren", {sub}}}),
+               item("Open Recent",
+                    {{"id", "recent"}, {"AXEnabled", false}, {"AXChildren", json::array({sub})}}),
                item("Save", {{"id", "save"}, {"AXEnabled", false}}),
                item("Broken", {{"id", "broken"}, {"perform", {{"AXPress", -25204}}}}),
                item("", {{"id", "untitled"}}),
@@ -509,7 +518,8 @@ TEST(MenuClick, EmptyLastWordMatchesTheUntitledEntry) {
 
 TEST(MenuClick, EmptyMenuIsCancelledTwice) {
   // The menu stays empty after the press: openedMenu cancels, then the missing item cancels again.
-  json scene = sceneWithBar({barItem("a", "A", {item("x")}), barItem("e", "Empty", json::array())});
+  json scene = sceneWithBar(
+      {barItem("a", "A", json::array({item("x")})), barItem("e", "Empty", json::array())});
   RunResult r = runScene(scene, {"menuclick", "Empty", "Anything"});
   EXPECT_EQ(r.out, R"({"ok":false,"error":"no item \"Anything\" at depth 1"})");
   EXPECT_EQ(r.count("AXUIElementPerformAction", {{"element", "e"}, {"action", "AXCancel"}}), 2u);
@@ -518,15 +528,15 @@ TEST(MenuClick, EmptyMenuIsCancelledTwice) {
   // The press takes the menu away altogether: the path cannot be resolved, again two cancels.
   json gone = barItem("g", "Gone", json::array());
   gone["on"] = {{"AXPress", {{{"removeAttr", {{"element", "g"}, {"attr", "AXChildren"}}}}}}};
-  RunResult r2 =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), gone}), {"menuclick", "gone", "x"});
+  RunResult r2 = runScene(sceneWithBar({barItem("a", "A", json::array({item("x")})), gone}),
+                          {"menuclick", "gone", "x"});
   EXPECT_EQ(r2.out, R"({"ok":false,"error":"could not resolve the menu path"})");
   EXPECT_EQ(r2.count("AXUIElementPerformAction", {{"element", "g"}, {"action", "AXCancel"}}), 2u);
 
   // A bar item without children: nothing is pressed, one cancel.
-  RunResult r3 =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), {{"id", "w"}, {"AXTitle", "Window"}}}),
-               {"menuclick", "Window", "x"});
+  RunResult r3 = runScene(sceneWithBar({barItem("a", "A", json::array({item("x")})),
+                                        {{"id", "w"}, {"AXTitle", "Window"}}}),
+                          {"menuclick", "Window", "x"});
   EXPECT_EQ(r3.out, R"({"ok":false,"error":"could not resolve the menu path"})");
   EXPECT_EQ(r3.count("AXUIElementPerformAction", {{"element", "w"}, {"action", "AXPress"}}), 0u);
   EXPECT_EQ(r3.count("AXUIElementPerformAction", {{"element", "w"}, {"action", "AXCancel"}}), 1u);
@@ -534,13 +544,13 @@ TEST(MenuClick, EmptyMenuIsCancelledTwice) {
 
 TEST(MenuClick, EntriesPastTheNinetySixthChildAreNotFound) {
   json entries = items(100, "e");
-  RunResult found =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("m", "M", entries)}),
-               {"menuclick", "M", "e96"});
+  RunResult found = runScene(
+      sceneWithBar({barItem("a", "A", json::array({item("x")})), barItem("m", "M", entries)}),
+      {"menuclick", "M", "e96"});
   EXPECT_EQ(found.out, R"({"ok":true})");
-  RunResult missed =
-      runScene(sceneWithBar({barItem("a", "A", {item("x")}), barItem("m", "M", entries)}),
-               {"menuclick", "M", "e97"});
+  RunResult missed = runScene(
+      sceneWithBar({barItem("a", "A", json::array({item("x")})), barItem("m", "M", entries)}),
+      {"menuclick", "M", "e97"});
   EXPECT_EQ(missed.out, R"({"ok":false,"error":"no item \"e97\" at depth 1"})");
 }
 

@@ -86,12 +86,12 @@ TEST(OcrE2e, KeepsTheFirst300LinesThatHaveACandidate) {
 }
 
 TEST(OcrE2e, TextIsPrintedUnchangedAndEscaped) {
-  json scene =
-      sceneWith({{"t.png",
-                  {{"w", 200},
-                   {"h", 100},
-                   {"observations",
-                    {observation({0, 0, 1, 1}, "  a/b \"q\" \\ caf\u00e9 \u2014 \t", 0.75)}}}}});
+  json scene = sceneWith(
+      {{"t.png",
+        {{"w", 200},
+         {"h", 100},
+         {"observations",
+          json::array({observation({0, 0, 1, 1}, "  a/b \"q\" \\ caf\u00e9 \u2014 \t", 0.75)})}}}});
   RunResult r = runScene(scene, {"ocr", "t.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(
@@ -133,9 +133,11 @@ TEST(OcrE2e, Failures) {
   EXPECT_EQ(spaced.out, R"({"w":3,"h":4,"lines":[]})");
 
   // A box that cannot be written as a number ends the run without partial output.
-  json huge = sceneWith(
-      {{"huge.png",
-        {{"w", 1000000}, {"h", 10}, {"observations", {observation({1e308, 0, 1, 1}, "x", 1)}}}}});
+  json huge =
+      sceneWith({{"huge.png",
+                  {{"w", 1000000},
+                   {"h", 10},
+                   {"observations", json::array({observation({1e308, 0, 1, 1}, "x", 1)})}}}});
   RunResult r = runScene(huge, {"ocr", "huge.png"});
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.err, "uiglean: encode failed\n");

@@ -26,11 +26,13 @@ using nlohmann::json;
 
 json sceneWith(json children) {
   json window = {{"id", "win"}, {"AXRole", "AXWindow"}, {"AXChildren", children}};
-  return {{"frontmost", 101},
-          {"apps",
-           {{{"pid", 101},
-             {"name", "Notes"},
-             {"element", {{"id", "app"}, {"AXRole", "AXApplication"}, {"AXWindows", {window}}}}}}}};
+  return {
+      {"frontmost", 101},
+      {"apps",
+       {{{"pid", 101},
+         {"name", "Notes"},
+         {"element",
+          {{"id", "app"}, {"AXRole", "AXApplication"}, {"AXWindows", json::array({window})}}}}}}};
 }
 
 std::string writeScene(const std::string& dir, const json& scene) {

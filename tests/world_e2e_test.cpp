@@ -52,7 +52,7 @@ json baseScene() {
             {{"pid", 103},
              {"bundleId", "com.example.hidden"},
              {"hidden", true},
-             {"element", {{"AXWindows", {axWindow(31, true)}}}}},
+             {"element", {{"AXWindows", json::array({axWindow(31, true)})}}}},
             {{"pid", 104}, {"name", "Agent"}, {"policy", 2}},
             {{"pid", 9999}, {"name", "Self"}}}}};
 }
@@ -245,7 +245,7 @@ TEST(World, MissingWindowNumberAndWrongKinds) {
 TEST(World, NoFrontmostApplication) {
   json scene = baseScene();
   scene["frontmost"] = nullptr;
-  scene["windowList"] = {entry(11, 101, "Straddle", {1340, 100, 400, 300})};
+  scene["windowList"] = json::array({entry(11, 101, "Straddle", {1340, 100, 400, 300})});
   RunResult r = runScene(scene, {"world"});
   ASSERT_EQ(r.status, 0) << r.err;
   json out = r.outJson();
