@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <thread>
 
@@ -99,6 +100,25 @@ TEST_F(Writer, ShortcutsAreTheAcceleratorsNeverTheMnemonics) {
     }
   }
   EXPECT_TRUE(sawStyles) << "the menu shown is not the one read: " << r.out.substr(0, 400);
+}
+
+TEST_F(Writer, ClosedMenusAreReadThroughTheMenuBarNotInTheWindowsTree) {
+  json tree = treeOf();
+  std::size_t nodes = 0, items = 0;
+  std::function<void(const json&)> walk = [&](const json& n) {
+    ++nodes;
+    if (n["role"] == "AXMenuItem") ++items;
+    for (const auto& c : n["children"]) walk(c);
+  };
+  for (const auto& w : tree["windows"]) walk(w);
+  // Nine in ten of Writer's objects are the items of its closed menus.
+  EXPECT_EQ(items, 0U);
+  EXPECT_LT(nodes, 1000U);
+  const json* bar = findIn(tree, [](const json& n) { return n["role"] == "AXMenuBar"; });
+  ASSERT_NE(bar, nullptr);
+  EXPECT_GT((*bar)["children"].size(), 5U);
+  json view = uiglean({"menus", "View"}).outJson();
+  EXPECT_GT(view["items"].size(), 20U);
 }
 
 TEST_F(Writer, TextIsWrittenIntoTheDocumentBody) {

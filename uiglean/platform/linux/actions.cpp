@@ -48,24 +48,6 @@ bool isMenuEntry(const ElementImpl& e) {
 
 bool isTopLevel(const Node& n) { return isWindowRole(n.role) || n.parent.second == ROOT_PATH; }
 
-// A menu of the menu bar is open while its entry is selected or its items are showing.
-bool menuIsOpen(const ElementImpl& e) {
-  Node& n = fetch(e, Part::base);
-  if (hasState(n.states, state::selected) || hasState(n.states, state::armed) ||
-      hasState(n.states, state::expanded)) {
-    return true;
-  }
-  Node& c = fetch(e, Part::children);
-  if (c.children.empty()) return false;
-  auto group = std::make_shared<Group>(Group{c.children});
-  ElementImpl first{c.children[0].first, c.children[0].second, View::object, Context::menu, group};
-  fetch(first, Part::base);
-  for (const auto& ref : c.children) {
-    if (hasState(nodeOf(ref).states, state::showing)) return true;
-  }
-  return false;
-}
-
 void sleepMs(long ms) {
   struct timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
   nanosleep(&ts, nullptr);
@@ -302,7 +284,7 @@ ActionNamesResult axCopyActionNames(const Element& element) {
     add("AXDecrement");
   }
   if (isTopLevel(n)) add("AXRaise");
-  if (macRoleOf(e).role == "AXMenuBarItem" && menuIsOpen(e)) add("AXCancel");
+  if (macRoleOf(e).role == "AXMenuBarItem" && menuOpen(e)) add("AXCancel");
   result.status = axerr::success;
   result.names = names;
   return result;
@@ -360,10 +342,10 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
       boolCall(barImpl, IFACE_SELECTION, "ClearSelection", nullptr, true);
       sleepMs(60);
       forgetAnswers();
-      return menuIsOpen(e) ? axerr::cannotComplete : axerr::success;
+      return menuOpen(e) ? axerr::cannotComplete : axerr::success;
     }
     // Escape closes one level at a time, in every toolkit.
-    for (int i = 0; i < 5 && menuIsOpen(e); ++i) {
+    for (int i = 0; i < 5 && menuOpen(e); ++i) {
       if (!pressKey(KEY_ESCAPE)) {
         status = axerr::cannotComplete;
         break;

@@ -28,7 +28,7 @@ bool isLabelRole(std::uint32_t r) {
 }
 
 // The element's children as the layer shows them (see the menu shapes in README.md).
-ElementList childElements(const ElementImpl& e) {
+ElementList childElementsOf(const ElementImpl& e) {
   ElementList out;
   switch (e.view) {
     case View::appItem:
@@ -65,6 +65,19 @@ ElementList childElements(const ElementImpl& e) {
   }
   for (const auto& ref : withChildren.children) {
     out.push_back(makeElement(ref.first, ref.second, View::object, childContext, group));
+  }
+  return out;
+}
+
+// The children, carrying how they were reached. In a window's tree a closed menu lists no items:
+// on the screen it has none, and a large application's closed menus would fill the snapshot
+// (LibreOffice's are nine in ten of its objects). Through the application's AXMenuBar every menu
+// lists its items, open or not.
+ElementList childElements(const ElementImpl& e) {
+  if (e.view == View::menuOf && !e.throughMenuBar && !menuOpen(e)) return {};
+  ElementList out = childElementsOf(e);
+  if (e.throughMenuBar) {
+    for (auto& c : out) c.impl->throughMenuBar = true;
   }
   return out;
 }
@@ -181,7 +194,10 @@ CopyResult applicationAttribute(const ElementImpl& e, const std::string& name) {
     return noValue();
   }
   if (name == "AXMenuBar") {
-    if (auto bar = menuBarOf(e.bus)) return ok(*bar);
+    if (auto bar = menuBarOf(e.bus)) {
+      bar->impl->throughMenuBar = true;
+      return ok(*bar);
+    }
     return noValue();
   }
   if (name == "AXEnabled") return boolean(true);

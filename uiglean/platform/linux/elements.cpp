@@ -501,6 +501,23 @@ MacRole macRoleOf(const ElementImpl& e) {
   return macRole(n.role, n.states, contextual ? contextOf(e) : Context::other);
 }
 
+bool menuOpen(const ElementImpl& entry) {
+  Node& n = fetch(entry, Part::base);
+  if (hasState(n.states, state::selected) || hasState(n.states, state::armed) ||
+      hasState(n.states, state::expanded)) {
+    return true;
+  }
+  Node& c = fetch(entry, Part::children);
+  if (c.children.empty()) return false;
+  auto group = std::make_shared<Group>(Group{c.children});
+  ElementImpl first{c.children[0].first, c.children[0].second, View::object, Context::menu, group};
+  fetch(first, Part::base);
+  for (const auto& ref : c.children) {
+    if (hasState(nodeOf(ref).states, state::showing)) return true;
+  }
+  return false;
+}
+
 ObjectRef topLevelOf(const ObjectRef& ref) {
   ObjectRef at = ref;
   // Parents as the objects name them, a bounded number of steps (a cycle ends there too).

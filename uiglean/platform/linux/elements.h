@@ -55,6 +55,9 @@ struct ElementImpl {
   lx::View view = lx::View::object;
   lx::Context context = lx::Context::unknown;
   std::shared_ptr<lx::Group> group;
+  // Reached through the application's AXMenuBar (menus are read there whether open or not),
+  // not through a window's tree, where a closed menu lists no items.
+  bool throughMenuBar = false;
 };
 
 }  // namespace uiglean
@@ -131,6 +134,10 @@ std::int32_t actionStatus(CallEnd end);
 // The element's role and context as the layer shows it.
 Context contextOf(const ElementImpl& e);
 MacRole macRoleOf(const ElementImpl& e);
+
+// Whether the menu that a menu-bar entry or submenu item opens is open: the entry is selected,
+// armed or expanded, or one of its items is showing.
+bool menuOpen(const ElementImpl& entry);
 
 // The top-level object (a child of the application object) that `ref` sits in, by its parents.
 ObjectRef topLevelOf(const ObjectRef& ref);
