@@ -284,5 +284,12 @@ TEST_F(Kcalc, TheCheckedModeCarriesItsMark) {
   EXPECT_EQ(marked, 1) << r.out;
 }
 
+TEST_F(Kcalc, AWindowWithoutAnAccessibleNameIsCalledAsItsX11Window) {
+  json tree = treeOf();
+  ASSERT_EQ(tree["windows"].size(), 1U);
+  EXPECT_EQ(tree["windows"][0]["title"], "KCalc");
+  EXPECT_EQ(uiglean({"focuswindow", "KCalc"}).out, "{\"ok\":true}");
+}
+
 }  // namespace
 }  // namespace desktop_tests

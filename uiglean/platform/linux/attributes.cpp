@@ -150,6 +150,18 @@ std::optional<MenuShortcut> shortcutOf(const ElementImpl& e) {
   return std::nullopt;
 }
 
+// The title of the X11 window that shows a top-level object, if it has one.
+std::optional<std::string> serverWindowTitle(const ElementImpl& e) {
+  const AccessibleApp* app = appForBus(e.bus);
+  if (app == nullptr || app->pid <= 0 || !ownsServerWindow(app->pid)) return std::nullopt;
+  Node& x = fetch(e, Part::extents);
+  auto xid = windowFor(app->pid, x.name, x.x, x.y, x.width, x.height, x.hasExtents);
+  if (!xid) return std::nullopt;
+  auto title = windowTitle(*xid);
+  if (!title || title->empty()) return std::nullopt;
+  return title;
+}
+
 // What turns a position relative to the window into a screen position: nothing for toolkits that
 // give screen positions, or where the window's place is not known (Wayland); for GTK 4 under X11,
 // where its top-level window's content begins.
@@ -246,6 +258,10 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
     if (isLabelRole(r) || r == role::comboBox) return unsupported();
     // Menus show their titles without the padding some toolkits put around them.
     if (isMenuItemRole(r) || r == role::menu) return ok(trimBlanks(n.name));
+    // A window without a name of its own (Qt's) is called what its X11 window is called.
+    if (n.name.empty() && n.parent.second == ROOT_PATH) {
+      if (auto title = serverWindowTitle(e)) return ok(*title);
+    }
     return ok(n.name);
   }
   if (name == "AXDescription") return ok(n.description);
