@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "uiglean/ax/readers.h"
+#include "uiglean/front/output.h"
 
 namespace uiglean {
 
@@ -26,5 +28,10 @@ FrontApp requireFrontmostApp();
 
 // Start-up and dispatch; `arguments` is the command line without the program name.
 [[noreturn]] void runUiglean(std::vector<std::string> arguments);
+
+// The same run inside a process that goes on: starts a new run on the platform (platformNewRun),
+// runs the subcommand and returns how it ended instead of writing it and exiting. Any other
+// exception that escapes the subcommand is status 4, "internal error: ...".
+RunOutcome runCaptured(std::vector<std::string> arguments);
 
 }  // namespace uiglean

@@ -33,6 +33,9 @@ struct ObserverImpl {
   std::deque<RawEvent> raw;
   std::deque<std::pair<std::string, std::string>> ready;  // notification, source path
   bool inRunLoop = false;
+  // Leaves the run loop and drops its signal matches (a process that makes many runs drops each
+  // run's observers).
+  ~ObserverImpl();
 };
 
 namespace {
@@ -90,6 +93,16 @@ std::vector<ObserverImpl*>& runLoopObservers() {
   static std::vector<ObserverImpl*> list;
   return list;
 }
+
+}  // namespace
+
+ObserverImpl::~ObserverImpl() {
+  auto& list = runLoopObservers();
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  for (sd_bus_slot* slot : slots) sd_bus_slot_unref(slot);
+}
+
+namespace {
 
 int onSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* o = static_cast<ObserverImpl*>(userdata);
