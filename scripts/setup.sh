@@ -15,6 +15,11 @@ PACKAGES=(
   scdoc man-db groff-base dpkg-dev file
   clang libclang-rt-14-dev
 )
+# The MCP client tests run Node.js with npm; a machine that already has both (another Node.js
+# distribution) keeps them.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  PACKAGES+=(nodejs npm)
+fi
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
