@@ -11,7 +11,7 @@ PACKAGES=(
   libgtk-3-dev qtbase5-dev libatk-adaptor
   xvfb xauth x11-utils x11-xserver-utils dbus dbus-x11 at-spi2-core openbox
   python3-pyatspi gir1.2-atspi-2.0 python3-gi chromium xdotool gtk-3-examples strace weston
-  python3-pil fonts-liberation2 fonts-urw-base35
+  python3-pil fonts-liberation2 fonts-urw-base35 gedit
   scdoc man-db groff-base dpkg-dev file
   clang libclang-rt-14-dev
 )

@@ -1,9 +1,6 @@
 // uiglean-mcp-scripted as a client sees it: a child process spoken to over its standard input
 // and output, one message a line.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -12,11 +9,13 @@
 #include <fstream>
 
 #include "tests/harness.h"
+#include "tests/mcp_process.h"
 
 namespace {
 
 using nlohmann::json;
 using testing_harness::binaryPath;
+using testing_harness::McpProcess;
 using testing_harness::tempDir;
 
 const char* kScene = R"({"frontmost": 101, "apps": [{"pid": 101, "name": "Notes",
@@ -27,112 +26,21 @@ const char* kScene = R"({"frontmost": 101, "apps": [{"pid": 101, "name": "Notes"
                           {"notify": {"name": "AXValueChanged", "afterMs": 30}}]}},
       {"id": "status", "AXRole": "AXStaticText", "AXValue": "Not saved"}]}]}}]})";
 
-struct Server {
-  pid_t pid = -1;
-  int in = -1;   // its standard input
-  int out = -1;  // its standard output
-  std::string pending;
-
-  explicit Server(const std::string& scene) {
-    std::string dir = tempDir();
-    std::string path = dir + "/scene.json";
+// The scripted server on `scene`, its run-loop waits paced on the wall clock.
+struct Server : McpProcess {
+  explicit Server(const std::string& scene) : McpProcess(binaryPath("uiglean-mcp-scripted"), env(scene)) {}
+  static std::vector<std::string> env(const std::string& scene) {
+    std::string path = tempDir() + "/scene.json";
     std::ofstream(path) << scene;
-    int toChild[2], fromChild[2];
-    EXPECT_EQ(pipe(toChild), 0);
-    EXPECT_EQ(pipe(fromChild), 0);
-    pid = fork();
-    if (pid == 0) {
-      dup2(toChild[0], 0);
-      dup2(fromChild[1], 1);
-      close(toChild[1]);
-      close(fromChild[0]);
-      setenv("UIGLEAN_SCENE", path.c_str(), 1);
-      setenv("UIGLEAN_SCENE_PACE", "1", 1);
-      std::string bin = binaryPath("uiglean-mcp-scripted");
-      execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(toChild[0]);
-    close(fromChild[1]);
-    in = toChild[1];
-    out = fromChild[0];
-  }
-  ~Server() {
-    if (in >= 0) close(in);
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (out >= 0) close(out);
-  }
-
-  void writeRaw(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      ssize_t n = write(in, text.data() + done, text.size() - done);
-      ASSERT_GT(n, 0);
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  void send(const json& m) { writeRaw(m.dump() + "\n"); }
-
-  // The next line the server writes, within `seconds`; empty at end of output or on time-out.
-  std::string line(double seconds = 10) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-      auto nl = pending.find('\n');
-      if (nl != std::string::npos) {
-        std::string l = pending.substr(0, nl);
-        pending.erase(0, nl + 1);
-        return l;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return "";
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-      char buf[65536];
-      ssize_t n = read(out, buf, sizeof buf);
-      if (n <= 0) return "";
-      pending.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-  json message(double seconds = 10) {
-    std::string l = line(seconds);
-    EXPECT_FALSE(l.empty()) << "no message";
-    return l.empty() ? json() : json::parse(l);
-  }
-  // The response with that id, skipping notifications (kept in `notes`).
-  json response(const json& id, std::vector<json>* notes = nullptr) {
-    for (int i = 0; i < 100; ++i) {
-      json m = message();
-      if (m.is_null()) return m;
-      if (m.contains("id") && m["id"] == id) return m;
-      if (notes != nullptr) notes->push_back(m);
-    }
-    return json();
-  }
-  int exitStatus(double seconds = 10) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(20000);
-    }
-    return -1;
+    return {"UIGLEAN_SCENE=" + path, "UIGLEAN_SCENE_PACE=1"};
   }
 };
 
 json request(const json& id, const std::string& method, json params = json::object()) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}};
+  return testing_harness::mcpRequest(id, method, std::move(params));
 }
-
 json call(const json& id, const std::string& tool, json args = json::object(), json meta = nullptr) {
-  json params = {{"name", tool}, {"arguments", std::move(args)}};
-  if (!meta.is_null()) params["_meta"] = std::move(meta);
-  return request(id, "tools/call", std::move(params));
+  return testing_harness::mcpToolCall(id, tool, std::move(args), std::move(meta));
 }
 
 void handshake(Server& s, const char* version = "2025-11-25") {
@@ -169,8 +77,7 @@ TEST(McpServer, DrivesTheSceneThroughToolsAndKeepsServingAfterBadInput) {
   s.send(call(7, "nope"));
   EXPECT_EQ(s.response(7)["error"]["code"], -32602);
 
-  close(s.in);
-  s.in = -1;
+  s.closeInput();
   EXPECT_EQ(s.exitStatus(), 0);
   EXPECT_EQ(s.line(1), "");
 }
