@@ -11,8 +11,9 @@ Starts its own desktop (scripts/desktop.sh), then for each target application:
 For each it prints the bytes of one snapshot through the server as `tree` gives it by default
 and with maxNodes 4000 (the command line's limit), as JSON, in the text form and in the
 interactive text form (bytes / 4 as a rough token count), and the bytes of `uiglean tree`.
-Then it times N (default 10) `uiglean tree` processes against N `tree` calls (maxNodes 4000,
-JSON) to one server started before, interleaved, and prints the medians and their ratio. A
+Then it times N (default 10) `uiglean tree` processes against N `tree` calls to one server
+started before, with maxNodes 4000 (the process's snapshot) and with the default 400 nodes (JSON),
+interleaved, and prints the medians and their ratios. A
 target whose program is not installed is skipped. Everything it starts is ended on exit.
 """
 import argparse
@@ -33,8 +34,9 @@ class Server:
     """One uiglean-mcp process, spoken to over pipes."""
 
     def __init__(self, binary, env):
+        # Buffered: an unbuffered pipe would read a long reply one byte per call.
         self.p = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  env=env, bufsize=0)
+                                  env=env)
         self.next_id = 0
         self.request("initialize", {"protocolVersion": "2025-11-25", "capabilities": {},
                                     "clientInfo": {"name": "bench", "version": "1"}})
@@ -43,6 +45,7 @@ class Server:
         self.next_id += 1
         msg = {"jsonrpc": "2.0", "id": self.next_id, "method": method, "params": params}
         self.p.stdin.write((json.dumps(msg) + "\n").encode())
+        self.p.stdin.flush()
         while True:
             line = self.p.stdout.readline()
             if not line:
@@ -97,18 +100,24 @@ def measure(name, server, uiglean, env, runs):
         print(f"  {label:34s} {size:8d} bytes  ~{size // 4:6d} tokens{note}")
     out = subprocess.run([uiglean, "tree"], env=env, capture_output=True, timeout=60).stdout
     print(f"  {'uiglean tree (process)':34s} {len(out):8d} bytes  ~{len(out) // 4:6d} tokens")
-    proc, call = [], []
+    proc, full, small = [], [], []
     for _ in range(runs):
         t = time.perf_counter()
         subprocess.run([uiglean, "tree"], env=env, capture_output=True, timeout=60)
         proc.append(time.perf_counter() - t)
         t = time.perf_counter()
         server.tool("tree", {"maxNodes": 4000})
-        call.append(time.perf_counter() - t)
-    p, c = statistics.median(proc), statistics.median(call)
-    print(f"  tree x{runs}: process median {p * 1000:.0f} ms [{min(proc) * 1000:.0f}-"
-          f"{max(proc) * 1000:.0f}], server median {c * 1000:.0f} ms [{min(call) * 1000:.0f}-"
-          f"{max(call) * 1000:.0f}], {p / c:.2f}x faster through the server")
+        full.append(time.perf_counter() - t)
+        t = time.perf_counter()
+        server.tool("tree", {})
+        small.append(time.perf_counter() - t)
+
+    def ms(xs):
+        return f"{statistics.median(xs) * 1000:.0f} ms [{min(xs) * 1000:.0f}-{max(xs) * 1000:.0f}]"
+    p = statistics.median(proc)
+    print(f"  tree x{runs}, medians [min-max]: `uiglean tree` process {ms(proc)}")
+    print(f"    server, maxNodes 4000: {ms(full)}, {p / statistics.median(full):.2f}x the process's speed")
+    print(f"    server, default (400): {ms(small)}, {p / statistics.median(small):.2f}x the process's speed")
 
 
 def end(proc):

@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(knownTool(h.call->name));
       FUZZ_CHECK(h.call->arguments.is_object());
       bool ran = false;
-      ToolAnswer a = callTool(*h.call, [&](std::vector<std::string> words) {
+      ToolAnswer a = callTool(*h.call, [&](std::vector<std::string> words, const WalkLimits& limits) {
+        FUZZ_CHECK(!limits.maxNodes || (*limits.maxNodes > 1 && *limits.maxNodes <= 4001));
         ran = true;
         FUZZ_CHECK(!words.empty() && words[0] == h.call->name);
         for (const auto& w : words) FUZZ_CHECK(w.find('\0') == std::string::npos);

@@ -2,6 +2,7 @@
 // fail; none returns.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,9 @@ FrontApp requireFrontmostApp();
 
 // The same run inside a process that goes on: starts a new run on the platform (platformNewRun),
 // runs the subcommand and returns how it ended instead of writing it and exiting. Any other
-// exception that escapes the subcommand is status 4, "internal error: ...".
-RunOutcome runCaptured(std::vector<std::string> arguments);
+// exception that escapes the subcommand is status 4, "internal error: ...". `afterStart`, when
+// given, runs right after the globals got their start values (to lower a limit for this run).
+RunOutcome runCaptured(std::vector<std::string> arguments,
+                       const std::function<void()>& afterStart = {});
 
 }  // namespace uiglean

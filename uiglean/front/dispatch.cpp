@@ -50,8 +50,10 @@ const Command kCommands[] = {
 namespace {
 
 // One run up to its end in emit or fail.
-[[noreturn]] void dispatch(std::vector<std::string> arguments) {
+[[noreturn]] void dispatch(std::vector<std::string> arguments,
+                           const std::function<void()>& afterStart) {
   startGlobals(std::move(arguments));
+  if (afterStart) afterStart();
   const Command* chosen = nullptr;
   for (const auto& command : kCommands) {
     if (subcommand == command.word) {
@@ -69,14 +71,14 @@ namespace {
 
 }  // namespace
 
-void runUiglean(std::vector<std::string> arguments) { dispatch(std::move(arguments)); }
+void runUiglean(std::vector<std::string> arguments) { dispatch(std::move(arguments), {}); }
 
-RunOutcome runCaptured(std::vector<std::string> arguments) {
+RunOutcome runCaptured(std::vector<std::string> arguments, const std::function<void()>& afterStart) {
   platformNewRun();
   setCapture(true);
   RunOutcome outcome;
   try {
-    dispatch(std::move(arguments));
+    dispatch(std::move(arguments), afterStart);
   } catch (RunOutcome& ended) {
     outcome = std::move(ended);
   } catch (const std::exception& e) {

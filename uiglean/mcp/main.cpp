@@ -1,9 +1,11 @@
 // uiglean-mcp: the desktop as a Model Context Protocol server on standard input and output.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "uiglean/ax/platform.h"
 #include "uiglean/front/commands.h"
+#include "uiglean/front/globals.h"
 #include "uiglean/mcp/server.h"
 
 int main(int argc, char** argv) {
@@ -17,5 +19,9 @@ int main(int argc, char** argv) {
   }
   uiglean::platformStart();
   return uiglean::mcp::serveStdio(
-      [](std::vector<std::string> words) { return uiglean::runCaptured(std::move(words)); });
+      [](std::vector<std::string> words, const uiglean::mcp::WalkLimits& limits) {
+        return uiglean::runCaptured(std::move(words), [&] {
+          if (limits.maxNodes) uiglean::MAX_NODES = std::min(uiglean::MAX_NODES, *limits.maxNodes);
+        });
+      });
 }

@@ -313,7 +313,8 @@ std::vector<std::string> commandLine(const ToolCall& call, TreeView& view, bool&
   return words;
 }
 
-json treeResult(json payload, const TreeView& view, bool textFormat) {
+// `walkStopped`: the walk itself reached its node limit, so more than `omitted` was left out.
+json treeResult(json payload, const TreeView& view, bool textFormat, bool walkStopped) {
   ViewResult v = applyView(payload, view);
   if (!v.rootFound) {
     return errorResult("ref \"" + *view.root +
@@ -331,7 +332,13 @@ json treeResult(json payload, const TreeView& view, bool textFormat) {
         "maxNodes (at most 4000) and maxDepth (at most 14)";
     structured["truncated"] = {{"keptNodes", v.kept}, {"omittedNodes", v.omitted}, {"by", by},
                                {"hint", hint}};
-    cutNote = "... cut by " + by + ": " + std::to_string(v.omitted) + " more elements not shown; " + hint + "\n";
+    std::string count = std::to_string(v.omitted);
+    if (walkStopped) {
+      // The walk stopped one node past the limit: the rest was never read.
+      structured["truncated"]["omittedNodesAtLeast"] = true;
+      count = "at least " + count;
+    }
+    cutNote = "... cut by " + by + ": " + count + " more elements not shown; " + hint + "\n";
   }
   std::string text;
   if (textFormat) {
@@ -386,13 +393,20 @@ ToolAnswer callTool(const ToolCall& call, const Runner& run) {
     }
     return {errorResult(message), false};
   }
-  RunOutcome outcome = run(words);
+  // A snapshot of the whole window list need not walk past the nodes it keeps: one more tells
+  // that it was cut. A subtree's place is not known before the walk, which then goes in full.
+  WalkLimits limits;
+  if (call.name == "tree" && !view.root) limits.maxNodes = view.maxNodes + 1;
+  RunOutcome outcome = run(words, limits);
   if (outcome.status != 0) return {errorResult(outcome.message), false};
   json payload = json::parse(outcome.json, nullptr, false);
   if (payload.is_discarded() || !payload.is_object()) {
     return {errorResult("internal error: the result could not be read"), false};
   }
-  if (call.name == "tree") return {treeResult(std::move(payload), view, textFormat), false};
+  if (call.name == "tree") {
+    bool walkStopped = limits.maxNodes && snapshotNodes(payload) >= *limits.maxNodes;
+    return {treeResult(std::move(payload), view, textFormat, walkStopped), false};
+  }
   bool failed = payload.contains("ok") && payload["ok"] == false;
   return {{{"content", textContent(outcome.json)},
            {"structuredContent", std::move(payload)},

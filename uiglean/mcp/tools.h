@@ -2,7 +2,9 @@
 // semantics, its record returned as structured content and as text.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,13 @@ namespace uiglean::mcp {
 const json& toolList();
 bool knownTool(const std::string& name);
 
-// Runs one subcommand (its words, as on the command line) and tells how it ended.
-using Runner = std::function<RunOutcome(std::vector<std::string>)>;
+// Lower limits for one run's walk than the command line's.
+struct WalkLimits {
+  std::optional<std::int64_t> maxNodes;
+};
+
+// Runs one subcommand (its words, as on the command line) within `limits` and tells how it ended.
+using Runner = std::function<RunOutcome(std::vector<std::string>, const WalkLimits&)>;
 
 struct ToolAnswer {
   json result;                  // a CallToolResult, or {"code","message"} when protocolError

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "uiglean/front/commands.h"
+#include "uiglean/front/globals.h"
 #include "uiglean/mcp/treeview.h"
 #include "uiglean/platform/scripted/scripted.h"
 
@@ -24,10 +25,12 @@ ToolCall call(const std::string& name, json arguments, const char* version = VER
 // Records the words it is given and answers `outcome`.
 struct FakeRun {
   std::vector<std::vector<std::string>> seen;
+  std::vector<WalkLimits> limits;
   RunOutcome outcome{0, R"({"ok":true})", ""};
   Runner runner() {
-    return [this](std::vector<std::string> w) {
+    return [this](std::vector<std::string> w, const WalkLimits& l) {
       seen.push_back(std::move(w));
+      limits.push_back(l);
       return outcome;
     };
   }
@@ -82,6 +85,19 @@ TEST(ToolCalls, ArgumentsBecomeTheSubcommandsWords) {
     EXPECT_EQ(a.result["structuredContent"], json::parse(R"({"ok":true})"));
     EXPECT_EQ(a.result["content"][0]["text"], R"({"ok":true})");
   }
+}
+
+TEST(ToolCalls, ATreeWalksOneNodePastItsLimitUnlessItWantsASubtree) {
+  FakeRun run;
+  callTool(call("tree", json::object()), run.runner());
+  callTool(call("tree", {{"maxNodes", 99999}}), run.runner());
+  callTool(call("tree", {{"root", "w0.1"}, {"maxNodes", 5}}), run.runner());
+  callTool(call("windows", json::object()), run.runner());
+  ASSERT_EQ(run.limits.size(), 4u);
+  EXPECT_EQ(run.limits[0].maxNodes, 401);
+  EXPECT_EQ(run.limits[1].maxNodes, 4001);
+  EXPECT_FALSE(run.limits[2].maxNodes.has_value());
+  EXPECT_FALSE(run.limits[3].maxNodes.has_value());
 }
 
 TEST(ToolCalls, BadArgumentsAreNeverRunAndAreReportedAsTheVersionAsks) {
@@ -218,11 +234,17 @@ const char* kScene = R"({"frontmost": 5, "apps": [{"pid": 5, "name": "Demo",
 
 TEST(TreeTool, CutSnapshotsSayHowToNarrowThemInBothForms) {
   useScene(parseScene(kScene, "test"));
-  Runner run = [](std::vector<std::string> w) { return runCaptured(std::move(w)); };
+  Runner run = [](std::vector<std::string> w, const WalkLimits& l) {
+    return runCaptured(std::move(w), [&] {
+      if (l.maxNodes) MAX_NODES = *l.maxNodes;
+    });
+  };
   ToolAnswer a = callTool(call("tree", {{"maxNodes", 2}}), run);
   const json& sc = a.result["structuredContent"];
   EXPECT_EQ(sc["app"], "Demo");
-  EXPECT_EQ(sc["truncated"]["omittedNodes"], 2);
+  // The walk went one node past the limit, no further.
+  EXPECT_EQ(sc["truncated"]["omittedNodes"], 1);
+  EXPECT_EQ(sc["truncated"]["omittedNodesAtLeast"], true);
   EXPECT_EQ(sc["truncated"]["by"], "maxNodes");
   EXPECT_EQ(json::parse(a.result["content"][0]["text"].get<std::string>()), sc);
 
@@ -238,6 +260,10 @@ TEST(TreeTool, CutSnapshotsSayHowToNarrowThemInBothForms) {
             std::string::npos);
   ToolAnswer gone = callTool(call("tree", {{"root", "w0.7"}}), run);
   EXPECT_EQ(gone.result["isError"], true);
+  // A subtree is found in a whole walk, and its count is exact.
+  ToolAnswer sub = callTool(call("tree", {{"root", "w0"}, {"maxNodes", 2}}), run);
+  EXPECT_EQ(sub.result["structuredContent"]["truncated"]["omittedNodes"], 2);
+  EXPECT_FALSE(sub.result["structuredContent"]["truncated"].contains("omittedNodesAtLeast"));
 }
 
 }  // namespace

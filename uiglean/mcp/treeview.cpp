@@ -127,6 +127,15 @@ void textLines(const json& node, int depth, std::string& out) {
 
 }  // namespace
 
+std::int64_t snapshotNodes(const json& payload) {
+  std::int64_t n = 0;
+  auto windows = payload.find("windows");
+  if (windows != payload.end() && windows->is_array()) {
+    for (const auto& w : *windows) n += countNodes(w);
+  }
+  return n;
+}
+
 bool isInteractive(const json& node) {
   auto acts = node.find("acts");
   if (acts != node.end() && acts->is_array() && !acts->empty()) return true;

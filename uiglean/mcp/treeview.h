@@ -27,6 +27,9 @@ struct ViewResult {
   bool cutByDepth = false;
 };
 
+// The nodes of a snapshot record, windows included.
+std::int64_t snapshotNodes(const nlohmann::json& payload);
+
 // Whether an element can be acted on: it has actions, or a value that can be edited.
 bool isInteractive(const nlohmann::json& node);
 
