@@ -18,16 +18,13 @@ using testing_harness::binaryPath;
 using testing_harness::McpProcess;
 using testing_harness::tempDir;
 
-const char* kScene = R"({"frontmost": 101, "apps": [{"pid": 101, "name": "Notes",
-  "element": {"AXRole": "AXApplication", "AXWindows": [{"AXRole": "AXWindow", "AXTitle": "Shop",
-    "AXChildren": [
-      {"AXRole": "AXButton", "AXTitle": "Save", "actions": ["AXPress"],
-       "on": {"AXPress": [{"setAttr": {"element": "status", "attr": "AXValue", "value": "Saved"}},
-                          {"notify": {"name": "AXValueChanged", "afterMs": 30}}]}},
-      {"id": "status", "AXRole": "AXStaticText", "AXValue": "Not saved"}]}]}}]})";
+// tests/data/demo.json: Notes, whose Save button (w0.0) sets the status label (w0.2) and tells so
+// 30 ms later.
+std::string demoScene() { return testing_harness::readFile(testing_harness::dataPath("demo.json")); }
 
 // The scripted server on `scene`, its run-loop waits paced on the wall clock.
 struct Server : McpProcess {
+  // The scene is a copy: the demo scene persists what runs do to it.
   explicit Server(const std::string& scene) : McpProcess(binaryPath("uiglean-mcp-scripted"), env(scene)) {}
   static std::vector<std::string> env(const std::string& scene) {
     std::string path = tempDir() + "/scene.json";
@@ -51,7 +48,7 @@ void handshake(Server& s, const char* version = "2025-11-25") {
 }
 
 TEST(McpServer, DrivesTheSceneThroughToolsAndKeepsServingAfterBadInput) {
-  Server s(kScene);
+  Server s(demoScene());
   handshake(s);
   s.writeRaw("{not json\n\n[1,2]\n" + std::string(5 << 20, 'x') + "\n");
   EXPECT_EQ(s.message()["error"]["code"], -32700);
@@ -61,14 +58,14 @@ TEST(McpServer, DrivesTheSceneThroughToolsAndKeepsServingAfterBadInput) {
   s.send(call(1, "tree", {{"format", "text"}}));
   json tree = s.response(1);
   EXPECT_EQ(tree["result"]["isError"], false);
-  EXPECT_NE(tree["result"]["content"][0]["text"].get<std::string>().find("StaticText = \"Not saved\" w0.1"),
+  EXPECT_NE(tree["result"]["content"][0]["text"].get<std::string>().find("StaticText = \"Not saved\" w0.2"),
             std::string::npos);
   s.send(call(2, "press", {{"ref", "w0.0"}}));
   EXPECT_EQ(s.response(2)["result"]["structuredContent"], json::parse(R"({"ok":true})"));
   s.send(call(3, "settle"));
   EXPECT_EQ(s.response(3)["result"]["structuredContent"]["events"], json::array({"AXValueChanged"}));
   s.send(call(4, "tree"));
-  EXPECT_EQ(s.response(4)["result"]["structuredContent"]["windows"][0]["children"][1]["value"], "Saved");
+  EXPECT_EQ(s.response(4)["result"]["structuredContent"]["windows"][0]["children"][2]["value"], "Saved");
   s.send(call(5, "press"));
   json bad = s.response(5);
   EXPECT_EQ(bad["result"]["isError"], true);
@@ -83,7 +80,7 @@ TEST(McpServer, DrivesTheSceneThroughToolsAndKeepsServingAfterBadInput) {
 }
 
 TEST(McpServer, ProgressWhileASettleRunsPingMeanwhileAndCancellationAnswersNothing) {
-  Server s(kScene);
+  Server s(demoScene());
   // The stateless era, no handshake.
   json meta = {{"io.modelcontextprotocol/protocolVersion", "2026-07-28"},
                {"io.modelcontextprotocol/clientCapabilities", json::object()},
