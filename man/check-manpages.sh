@@ -11,7 +11,8 @@ problem() { echo "$1: $2" >&2; status=1; }
 # The subcommand words a program dispatches, read from its dispatch table.
 subcommands() {
   case "$1" in
-    uiglean) grep -oE '^ *\{"[a-z]+", \[' "$src/uiglean/front/dispatch.cpp" | grep -oE '[a-z]+' ;;
+    # The server has a tool for each subcommand.
+    uiglean|uiglean-mcp) grep -oE '^ *\{"[a-z]+", \[' "$src/uiglean/front/dispatch.cpp" | grep -oE '[a-z]+' ;;
     brindlehq-cloudkit) grep -oE '^ *\{"[a-z]+", [0-9]+, "Usage' "$src/cloudkit/commands.cpp" |
       grep -oE '"[a-z]+"' | tr -d '"' ;;
   esac

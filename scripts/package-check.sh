@@ -32,14 +32,15 @@ done
 
 # Contents: exactly the two programs and their pages, under /usr.
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$work/files"
-printf '%s\n' ./usr/bin/brindlehq-cloudkit ./usr/bin/uiglean \
-  ./usr/share/man/man1/brindlehq-cloudkit.1.gz ./usr/share/man/man1/uiglean.1.gz | sort >"$work/expected"
+printf '%s\n' ./usr/bin/brindlehq-cloudkit ./usr/bin/uiglean ./usr/bin/uiglean-mcp \
+  ./usr/share/man/man1/brindlehq-cloudkit.1.gz ./usr/share/man/man1/uiglean.1.gz \
+  ./usr/share/man/man1/uiglean-mcp.1.gz | sort >"$work/expected"
 check "holds the programs and their pages only" diff -u "$work/expected" "$work/files"
 
 root=$work/root
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
-stripped() { ! file -L "$bin/uiglean" "$bin/brindlehq-cloudkit" | grep -q 'not stripped'; }
+stripped() { ! file -L "$bin/uiglean" "$bin/uiglean-mcp" "$bin/brindlehq-cloudkit" | grep -q 'not stripped'; }
 check "programs are stripped" stripped
 
 # uiglean without a session bus: not trusted for accessibility, status 2, nothing on stdout.
@@ -53,6 +54,11 @@ check "uiglean without buses exits 2" test "$ui_status" -eq 2
 check "uiglean without buses prints nothing on stdout" test ! -s "$work/ui.out"
 check "uiglean without buses says it is not trusted" \
   diff <(printf 'uiglean: not trusted for accessibility\n') "$work/ui.err"
+
+# uiglean-mcp: the handshake needs no desktop; it answers on stdout and ends when stdin closes.
+printf '%s\n' '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":{},"clientInfo":{"name":"check","version":"1"}}}' |
+  env -i PATH=/usr/bin:/bin HOME="$home" timeout 10 "$bin/uiglean-mcp" >"$work/mcp.out" 2>"$work/mcp.err"
+check "uiglean-mcp answers the handshake" grep -q '"protocolVersion":"2025-11-25"' "$work/mcp.out"
 
 # brindlehq-cloudkit: a round trip on an embedded store of a fresh data folder.
 ck() { env -i PATH=/usr/bin:/bin HOME="$home" XDG_DATA_HOME="$work/data" "$bin/brindlehq-cloudkit" "$@"; }

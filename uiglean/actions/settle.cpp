@@ -70,7 +70,11 @@ void cmdSettle() {
     // until the time limit or the quiet period is reached, so those slices are waited in one go.
     double q = (currentTime() - lastEventAt) * 1000.0;
     double slices = std::max(1.0, std::ceil(std::min(limit - e, quiet - q) / SETTLE_SLICE_MS));
-    runLoopRunInMode(slices * SETTLE_SLICE_MS / 1000.0, true);
+    double wait = slices * SETTLE_SLICE_MS / 1000.0;
+    // A run that can be called off looks at the flag between shorter waits.
+    if (runCancelled != nullptr) wait = std::min(wait, CANCEL_POLL_SECONDS);
+    runLoopRunInMode(wait, true);
+    if (runIsCancelled()) break;
     q = (currentTime() - lastEventAt) * 1000.0;
     if (!(q < quiet)) {
       settled = true;

@@ -126,6 +126,11 @@ struct WindowNumberResult {
 // Start-up. Called first thing in main, before anything else happens; an implementation that
 // cannot start (for example a scene that does not load) ends the process itself.
 void platformStart();
+// Starts a new run in a process that makes many (a server): what one run learnt about other
+// applications and their state is forgotten (cached answers, application lists, applications
+// marked as hung, observers), while connections that still work are kept. A one-shot run never
+// needs it.
+void platformNewRun();
 
 // ---------------------------------------------------------------------------------------------
 // Accessibility.

@@ -2,9 +2,12 @@
 // fail; none returns.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "uiglean/ax/readers.h"
+#include "uiglean/front/output.h"
 
 namespace uiglean {
 
@@ -26,5 +29,12 @@ FrontApp requireFrontmostApp();
 
 // Start-up and dispatch; `arguments` is the command line without the program name.
 [[noreturn]] void runUiglean(std::vector<std::string> arguments);
+
+// The same run inside a process that goes on: starts a new run on the platform (platformNewRun),
+// runs the subcommand and returns how it ended instead of writing it and exiting. Any other
+// exception that escapes the subcommand is status 4, "internal error: ...". `afterStart`, when
+// given, runs right after the globals got their start values (to lower a limit for this run).
+RunOutcome runCaptured(std::vector<std::string> arguments,
+                       const std::function<void()>& afterStart = {});
 
 }  // namespace uiglean

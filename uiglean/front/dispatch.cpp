@@ -1,3 +1,4 @@
+#include <exception>
 #include <utility>
 
 #include "uiglean/front/commands.h"
@@ -46,8 +47,13 @@ const Command kCommands[] = {
 
 }  // namespace
 
-void runUiglean(std::vector<std::string> arguments) {
+namespace {
+
+// One run up to its end in emit or fail.
+[[noreturn]] void dispatch(std::vector<std::string> arguments,
+                           const std::function<void()>& afterStart) {
   startGlobals(std::move(arguments));
+  if (afterStart) afterStart();
   const Command* chosen = nullptr;
   for (const auto& command : kCommands) {
     if (subcommand == command.word) {
@@ -61,6 +67,25 @@ void runUiglean(std::vector<std::string> arguments) {
   if (chosen == nullptr) fail("unknown subcommand \"" + subcommand + "\"", 5);
   chosen->run();
   fail("internal error: subcommand returned", 4);
+}
+
+}  // namespace
+
+void runUiglean(std::vector<std::string> arguments) { dispatch(std::move(arguments), {}); }
+
+RunOutcome runCaptured(std::vector<std::string> arguments, const std::function<void()>& afterStart) {
+  platformNewRun();
+  setCapture(true);
+  RunOutcome outcome;
+  try {
+    dispatch(std::move(arguments), afterStart);
+  } catch (RunOutcome& ended) {
+    outcome = std::move(ended);
+  } catch (const std::exception& e) {
+    outcome = RunOutcome{4, std::string(), "internal error: " + escapeControls(sanitizeUtf8(e.what()))};
+  }
+  setCapture(false);
+  return outcome;
 }
 
 }  // namespace uiglean

@@ -20,6 +20,9 @@ std::vector<std::string> SETTLE_NOTIFICATIONS;
 std::vector<std::string> args;
 std::string subcommand;
 double walkEndsAt = std::numeric_limits<double>::infinity();
+const std::atomic<bool>* runCancelled = nullptr;
+
+bool runIsCancelled() { return runCancelled != nullptr && runCancelled->load(); }
 
 void startGlobals(std::vector<std::string> arguments) {
   MAX_DEPTH = 14;

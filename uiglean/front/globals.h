@@ -2,6 +2,7 @@
 // every run, before anything else happens.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_set>
@@ -32,6 +33,13 @@ inline constexpr double RUN_FINISH_SECONDS = 2.0;
 // Not finite or not positive: no limit.
 void startRunClock(double walkSeconds);
 bool walkTimeIsUp();
+
+// Set by a process that makes many runs (the server) to a flag that another thread raises once
+// the current run is no longer wanted; long waits (settle) then end at their next slice. Null in
+// a one-shot run, and left alone by startGlobals.
+extern const std::atomic<bool>* runCancelled;
+inline constexpr double CANCEL_POLL_SECONDS = 0.1;
+bool runIsCancelled();
 
 // Sets every global to its start value, in declaration order; `arguments` is the command line
 // without the program name.

@@ -8,6 +8,13 @@
 
 namespace uiglean {
 
+namespace {
+bool captureOn = false;
+}  // namespace
+
+void setCapture(bool on) { captureOn = on; }
+bool capturing() { return captureOn; }
+
 void writeJson(JsonWriter& w, const OkPayload& p) {
   w.beginObject();
   field(w, "ok", p.ok);
@@ -30,6 +37,7 @@ void writeAll(int fd, const std::string& bytes) {
 }
 
 void fail(const std::string& message, std::int32_t code) {
+  if (captureOn) throw RunOutcome{code, std::string(), escapeControls(sanitizeUtf8(message))};
   std::fflush(stdout);
   writeAll(2, "uiglean: " + escapeControls(sanitizeUtf8(message)) + "\n");
   std::exit(code);
@@ -42,6 +50,7 @@ void emitEncoded(const std::function<std::string()>& encoder) {
   } catch (const EncodeError&) {
     fail("encode failed", 4);
   }
+  if (captureOn) throw RunOutcome{0, std::move(bytes), std::string()};
   writeAll(1, bytes);
   std::exit(0);
 }

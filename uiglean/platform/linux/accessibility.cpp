@@ -15,6 +15,12 @@ using namespace lx;
 
 void platformStart() {}
 
+void platformNewRun() {
+  forgetAnswers();
+  forgetAccessibleApps();
+  forgetRunState();
+}
+
 bool axIsProcessTrusted() {
   if (!connectBuses()) return false;
   if (enabledJustNow()) {

@@ -203,6 +203,29 @@ void setRunDeadline(std::uint64_t usecFromNow) {
 
 bool pastRunDeadline() { return runDeadline != 0 && monotonicUsec() >= runDeadline; }
 
+void forgetRunState() {
+  timeouts().clear();
+  hung().clear();
+  runDeadline = 0;
+  auto& all = peers();
+  for (auto it = all.begin(); it != all.end();) {
+    if (it->second.bus != nullptr && sd_bus_is_open(it->second.bus) > 0) {
+      ++it;
+      continue;
+    }
+    if (it->second.bus != nullptr) sd_bus_unref(it->second.bus);
+    it = all.erase(it);
+  }
+  Buses& b = buses();
+  if (b.tried && (b.a11y == nullptr || sd_bus_is_open(b.a11y) <= 0)) {
+    for (auto& [name, peer] : all) sd_bus_unref(peer.bus);
+    all.clear();
+    if (b.a11y != nullptr) sd_bus_unref(b.a11y);
+    if (b.session != nullptr) sd_bus_unref(b.session);
+    b = Buses{};
+  }
+}
+
 sd_bus* connectionFor(const std::string& dest) {
   sd_bus* bus = a11yBus();
   if (bus == nullptr || dest.empty() || dest[0] != ':') return bus;  // well-known names

@@ -27,6 +27,10 @@ bool connectBuses();
 sd_bus* a11yBus();
 // True when this run switched accessibility on itself.
 bool enabledJustNow();
+// Between two runs of one process: forgets messaging timeouts, hung marks and the applications'
+// own connections that closed or were never made, and the buses themselves when the
+// accessibility bus closed (the next run connects again). Working connections are kept.
+void forgetRunState();
 
 // Messaging timeouts, per application bus name, in microseconds.
 inline constexpr std::uint64_t DEFAULT_TIMEOUT_USEC = 6'000'000;

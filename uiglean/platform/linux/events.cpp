@@ -33,6 +33,10 @@ struct ObserverImpl {
   std::deque<RawEvent> raw;
   std::deque<std::pair<std::string, std::string>> ready;  // notification, source path
   bool inRunLoop = false;
+  // Leaves the run loop, drops its signal matches and takes back its event registrations (a
+  // process that makes many runs drops each run's observers; a one-shot run's exit does all of
+  // that by itself).
+  ~ObserverImpl();
 };
 
 namespace {
@@ -90,6 +94,27 @@ std::vector<ObserverImpl*>& runLoopObservers() {
   static std::vector<ObserverImpl*> list;
   return list;
 }
+
+}  // namespace
+
+// The registry answers at once; a registry that does not is not waited for long.
+constexpr std::uint64_t DEREGISTER_TIMEOUT_USEC = 500'000;
+
+ObserverImpl::~ObserverImpl() {
+  auto& list = runLoopObservers();
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  for (sd_bus_slot* slot : slots) sd_bus_slot_unref(slot);
+  if (registered.empty() || a11yBus() == nullptr) return;
+  Batch batch(false, false);
+  for (const auto& type : registered) {
+    batch.call(REGISTRY_NAME, REGISTRY_PATH, IFACE_REGISTRY, "DeregisterEvent",
+               [&type](sd_bus_message* m) { return sd_bus_message_append(m, "s", type.c_str()); },
+               [](const Reply&) {}, DEREGISTER_TIMEOUT_USEC);
+  }
+  batch.run();
+}
+
+namespace {
 
 int onSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* o = static_cast<ObserverImpl*>(userdata);

@@ -124,6 +124,8 @@ bool hasActiveWindow(const std::string& bus) {
 
 }  // namespace
 
+void forgetAccessibleApps() { listed = false; }
+
 const std::vector<AccessibleApp>& accessibleApps(bool refresh) {
   if (!listed || refresh) listApps();
   return apps();

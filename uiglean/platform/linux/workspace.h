@@ -21,6 +21,8 @@ struct AccessibleApp {
 // The applications registered on the accessibility bus, listed once per run (again when
 // `refresh`), in the registry's order.
 const std::vector<AccessibleApp>& accessibleApps(bool refresh = false);
+// The next accessibleApps() lists them again (a new run).
+void forgetAccessibleApps();
 
 // The bus name of the accessible application of that process ("" when it has none). When a
 // process has several, the one with the most top-level objects.

@@ -14,6 +14,9 @@ namespace uiglean {
 
 void platformStart() {}
 
+// Every question goes to the accessibility API afresh; nothing is kept between runs.
+void platformNewRun() {}
+
 bool axIsProcessTrusted() { return AXIsProcessTrusted(); }
 
 Element axCreateApplication(std::int32_t pid) {

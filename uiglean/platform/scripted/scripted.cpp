@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <iostream>
 
@@ -55,6 +57,9 @@ struct State {
   std::vector<Pending> pending;
   std::vector<std::shared_ptr<ObserverImpl>> observers;
   std::map<std::int32_t, SElementPtr> strayApps;  // elements for pids that no app has
+  // UIGLEAN_SCENE_PACE: run-loop waits also take their time on the wall clock (for a server's
+  // tests, whose clients measure and cancel in real time).
+  bool paced = false;
 };
 
 State& state() {
@@ -352,6 +357,10 @@ void useScene(Scene scene) {
 
 double scriptedNowMs() { return state().nowMs; }
 
+// The scene goes on (its clock, pending changes and what earlier runs did to it); only the
+// observers were the ended run's.
+void platformNewRun() { state().observers.clear(); }
+
 void platformStart() {
   const char* scenePath = std::getenv("UIGLEAN_SCENE");
   if (scenePath == nullptr || *scenePath == '\0') {
@@ -377,6 +386,8 @@ void platformStart() {
       std::exit(5);
     }
   }
+  const char* pace = std::getenv("UIGLEAN_SCENE_PACE");
+  state().paced = pace != nullptr && *pace != '\0';
   std::atexit(writeBack);
 }
 
@@ -653,6 +664,9 @@ std::int32_t runLoopRunInMode(double seconds, bool returnAfterSourceHandled) {
     if (returnAfterSourceHandled) break;
   }
   if (reason != 4 || !returnAfterSourceHandled) advanceTo(end);
+  if (s.paced && s.nowMs > start) {
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(s.nowMs - start));
+  }
   json j{{"call", "CFRunLoopRunInMode"}, {"seconds", seconds}, {"startMs", start},
          {"endMs", s.nowMs}, {"status", reason}};
   if (!delivered.empty()) j["notification"] = delivered;
