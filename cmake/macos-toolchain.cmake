@@ -56,6 +56,11 @@ foreach(kind EXE SHARED MODULE)
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH ${CMAKE_OSX_SYSROOT})
+# Header-only packages staged for the Apple build in a root of their own (scripts/check-macos
+# --link stages nlohmann-json there), searched after the SDK.
+if(UIGLEAN_MACOS_EXTRA_ROOT)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${UIGLEAN_MACOS_EXTRA_ROOT})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

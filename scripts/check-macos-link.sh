@@ -159,10 +159,22 @@ expect_rejected old-version x86_64 "not the project version"
 expect_rejected unsigned arm64 "not signed"
 
 # --- the Apple build, both architectures ------------------------------------------------------
+# nlohmann-json (header-only; a Mac takes it from its package manager) is staged from this
+# machine's Debian package into a root of its own, so that nothing else of /usr is seen.
+extra=()
+if [[ -d /usr/include/nlohmann && -d /usr/share/cmake/nlohmann_json ]]; then
+  stage=$build_root/staged-root
+  rm -rf "$stage"
+  mkdir -p "$stage/usr/include" "$stage/usr/share/cmake"
+  cp -r /usr/include/nlohmann "$stage/usr/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$stage/usr/share/cmake/"
+  extra=(-DUIGLEAN_MACOS_EXTRA_ROOT="$stage")
+fi
 for arch in arm64 x86_64; do
   dir=$build_root/$arch
   if ! cmake -S . -B "$dir" -G Ninja --toolchain cmake/macos-$arch.cmake -DCMAKE_OSX_SYSROOT="$sdk" \
-      -DBUILD_TESTING=OFF -DUIGLEAN_WERROR=ON -DUIGLEAN_MANPAGES=OFF >"$probes/configure.log" 2>&1; then
+      -DBUILD_TESTING=OFF -DUIGLEAN_WERROR=ON -DUIGLEAN_MANPAGES=OFF "${extra[@]}" \
+      >"$probes/configure.log" 2>&1; then
     failed=$((failed + 1))
     echo "FAIL  build   $arch    configure failed:"
     tail -20 "$probes/configure.log" | sed 's/^/      /'
