@@ -17,7 +17,7 @@
  *   --tree normal|cycle|wide|names|types|errors|paths|deep|values
  *       (wide: a million children claimed, twenty thousand listed)
  *   --delay-ms N     every answer is sent N ms after the call arrives
- *   --silent M[@P]   calls of member M (on paths containing P) are never answered
+ *   --silent M[@P]   calls of member M (on object path P only) are never answered
  *   --exit-after N   exit after answering N calls
  *   --toolkit NAME   ToolkitName (default GTK, which makes clients use GetAll)
  *
