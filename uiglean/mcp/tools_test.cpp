@@ -155,19 +155,27 @@ json node(const std::string& ref, const std::string& role, json kids = json::arr
 // w0: a group holding a label and a button; a text field; a group holding a group holding a
 // checkbox. w1: an empty window.
 json sample() {
+  // Lists spelled json::array: a single-element brace list is a copy of its element to clang.
+  const json press = json::array({"Press"});
   json w0 = node("w0", "AXWindow",
-                 {node("w0.0", "AXGroup",
-                       {node("w0.0.0", "AXStaticText", json::array(), {{"value", "Hi \"you\"\n"}}),
-                        node("w0.0.1", "AXButton", json::array(),
-                             {{"title", "Go"}, {"acts", {"Press"}}, {"focused", true}})}),
-                  node("w0.1", "AXTextField", json::array(), {{"value", "x"}}),
-                  node("w0.2", "AXGroup",
-                       {node("w0.2.0", "AXGroup",
-                             {node("w0.2.0.0", "AXCheckBox", json::array(),
-                                   {{"title", "On"}, {"acts", {"Press"}}, {"enabled", false}})})})},
+                 json::array({node("w0.0", "AXGroup",
+                                   json::array({node("w0.0.0", "AXStaticText", json::array(),
+                                                     {{"value", "Hi \"you\"\n"}}),
+                                                node("w0.0.1", "AXButton", json::array(),
+                                                     {{"title", "Go"},
+                                                      {"acts", press},
+                                                      {"focused", true}})})),
+                              node("w0.1", "AXTextField", json::array(), {{"value", "x"}}),
+                              node("w0.2", "AXGroup",
+                                   json::array({node("w0.2.0", "AXGroup",
+                                                     json::array({node("w0.2.0.0", "AXCheckBox",
+                                                                       json::array(),
+                                                                       {{"title", "On"},
+                                                                        {"acts", press},
+                                                                        {"enabled", false}})}))}))}),
                  {{"title", "Main"}});
   return {{"app", "Demo"}, {"pid", 7}, {"frontWindow", 0}, {"secureInput", false},
-          {"windows", {w0, node("w1", "AXWindow")}}};
+          {"windows", json::array({w0, node("w1", "AXWindow")})}};
 }
 
 std::vector<std::string> refsOf(const json& payload) {
