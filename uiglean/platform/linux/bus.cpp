@@ -464,6 +464,19 @@ bool variantDouble(sd_bus_message* m, double& out) {
   return readVariant(m, "d", [&] { return sd_bus_message_read(m, "d", &out) > 0; });
 }
 
+namespace {
+
+// Reads one basic value of type T (whose D-Bus type code is `code`) as a double.
+template <class T>
+bool readNumberAs(sd_bus_message* m, char code, double& out) {
+  T v{};
+  if (sd_bus_message_read_basic(m, code, &v) <= 0) return false;
+  out = static_cast<double>(v);
+  return true;
+}
+
+}  // namespace
+
 bool variantNumber(sd_bus_message* m, double& out) {
   char type = 0;
   const char* contents = nullptr;
@@ -474,38 +487,15 @@ bool variantNumber(sd_bus_message* m, double& out) {
   }
   return readVariant(m, contents, [&] {
     switch (contents[0]) {
-      case 'd':
-        return sd_bus_message_read(m, "d", &out) > 0;
-      case 'y': {
-        std::uint8_t v = 0;
-        if (sd_bus_message_read(m, "y", &v) <= 0) return false;
-        out = v;
-        return true;
-      }
-      case 'n':
-      case 'q':
-      case 'i':
-      case 'u':
-      case 'x':
-      case 't': {
-        // Read as the widest of its signedness, through the basic reader of its own type.
-        std::int64_t sv = 0;
-        std::uint64_t uv = 0;
-        int r = 0;
-        switch (contents[0]) {
-          case 'n': { std::int16_t v = 0; r = sd_bus_message_read_basic(m, 'n', &v); sv = v; break; }
-          case 'q': { std::uint16_t v = 0; r = sd_bus_message_read_basic(m, 'q', &v); sv = v; break; }
-          case 'i': { std::int32_t v = 0; r = sd_bus_message_read_basic(m, 'i', &v); sv = v; break; }
-          case 'u': { std::uint32_t v = 0; r = sd_bus_message_read_basic(m, 'u', &v); sv = v; break; }
-          case 'x': r = sd_bus_message_read_basic(m, 'x', &sv); break;
-          default: r = sd_bus_message_read_basic(m, 't', &uv); break;
-        }
-        if (r <= 0) return false;
-        out = contents[0] == 't' ? static_cast<double>(uv) : static_cast<double>(sv);
-        return true;
-      }
-      default:
-        return false;
+      case 'd': return readNumberAs<double>(m, 'd', out);
+      case 'y': return readNumberAs<std::uint8_t>(m, 'y', out);
+      case 'n': return readNumberAs<std::int16_t>(m, 'n', out);
+      case 'q': return readNumberAs<std::uint16_t>(m, 'q', out);
+      case 'i': return readNumberAs<std::int32_t>(m, 'i', out);
+      case 'u': return readNumberAs<std::uint32_t>(m, 'u', out);
+      case 'x': return readNumberAs<std::int64_t>(m, 'x', out);
+      case 't': return readNumberAs<std::uint64_t>(m, 't', out);
+      default: return false;
     }
   });
 }
