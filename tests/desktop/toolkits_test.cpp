@@ -261,6 +261,64 @@ TEST_F(Gtk4, FramesAreOnTheScreenWhereTheWindowIs) {
   EXPECT_LE(f[1].get<double>() + f[3].get<double>(), wy + wh);
 }
 
+// GTK 4 applications have no menu bar: the header bar's menu buttons serve as its entries.
+TEST_F(Gtk4, ThePrimaryMenuIsListedAndChosenAsAMenuOfTheMenuBar) {
+  json bar = uiglean({"menus"}).outJson();
+  ASSERT_EQ(bar["menus"].size(), 1U) << bar.dump();
+  EXPECT_EQ(bar["menus"][0]["title"], "Primary menu");
+  EXPECT_EQ(bar["menus"][0]["count"], 3);
+
+  json menu = uiglean({"menus", "Primary menu"}).outJson();
+  ASSERT_EQ(menu["items"].size(), 3U) << menu.dump();
+  EXPECT_EQ(menu["items"][0]["title"], "Inspector");
+  EXPECT_FALSE(menu["items"][0].contains("shortcut"));
+  // The accelerator is a label of its own beside the title.
+  EXPECT_EQ(menu["items"][2]["title"], "About GTK Demo");
+  EXPECT_EQ(menu["items"][2]["shortcut"], "f1");
+  EXPECT_EQ(menu["items"][1]["shortcut"], "ctrl+?");
+  // Reading the menu left it closed.
+  json tree = treeOf();
+  EXPECT_EQ(findIn(tree, [](const json& n) { return n["role"] == "AXMenuItem"; }), nullptr);
+
+  RunResult missing = uiglean({"menuclick", "Primary menu", "No Such Item"});
+  EXPECT_EQ(missing.outJson()["error"], "no item \"No Such Item\" at depth 1");
+  EXPECT_EQ(uiglean({"menuclick", "Primary menu", "About GTK Demo"}).out, "{\"ok\":true}");
+  json windows;
+  for (int i = 0; i < 30; ++i) {
+    windows = uiglean({"windows"}).outJson();
+    if (windows["windows"].size() == 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], "About GTK Demo");
+}
+
+// GTK 4 clicks a button a quarter of a second after it is asked to; its entries give their text
+// only when asked up to a given end.
+TEST_F(Gtk4, APressHasTakenEffectWhenItAnswersAndTextIsWrittenOverText) {
+  json tree = treeOf();
+  std::string search = refOf(tree, titled("AXButton", "Search"));
+  std::string entry = refOf(tree, [](const json& n) { return n["role"] == "AXTextField"; });
+  ASSERT_FALSE(search.empty());
+  ASSERT_FALSE(entry.empty());
+  const json* hidden = findIn(tree, [&](const json& n) { return n["ref"] == entry; });
+  EXPECT_EQ((*hidden)["frame"][3], 0) << hidden->dump();
+
+  EXPECT_EQ(uiglean({"press", search}).out, "{\"ok\":true}");
+  json after = treeOf();
+  const json* shown = findIn(after, [&](const json& n) { return n["ref"] == entry; });
+  ASSERT_NE(shown, nullptr);
+  EXPECT_GT((*shown)["frame"][3].get<double>(), 0) << shown->dump();
+
+  EXPECT_EQ(uiglean({"setvalue", entry, "button"}).out, "{\"ok\":true}");
+  RunResult over = uiglean({"setvalue", entry, "label"});
+  EXPECT_EQ(over.out, "{\"ok\":true}") << over.err;
+  json last = treeOf();
+  const json* field = findIn(last, [&](const json& n) { return n["ref"] == entry; });
+  ASSERT_NE(field, nullptr);
+  EXPECT_EQ((*field)["value"], "label");
+}
+
 // A KDE application: the calculator, Qt 5 with the KDE frameworks.
 class Kcalc : public DebianApp {
  protected:

@@ -171,7 +171,14 @@ MenuPayload listMenu(const ElementList& items, const std::string& title) {
   auto barItem = firstTitled(items, title);
   if (!barItem) fail("no menu titled \"" + title + "\"", 5);
   MenuPayload payload{title, {}};
-  if (auto menu = openedMenu(*barItem)) collectMenu(*menu, {title}, 1, payload.items);
+  // A menu that had to be opened to be read is closed again: left open, it would hold the
+  // application's input and hide its menu bar from the next run.
+  ElementList before = children(*barItem);
+  bool wasPopulated = !before.empty() && !children(before[0]).empty();
+  if (auto menu = openedMenu(*barItem)) {
+    collectMenu(*menu, {title}, 1, payload.items);
+    if (!wasPopulated && !children(*menu).empty()) axPerformAction(*barItem, "AXCancel");
+  }
   return payload;
 }
 

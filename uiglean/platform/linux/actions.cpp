@@ -8,6 +8,7 @@
 #include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/elements.h"
 #include "uiglean/platform/linux/keyboard.h"
+#include "uiglean/platform/linux/menubuttons.h"
 #include "uiglean/platform/linux/strings.h"
 #include "uiglean/platform/linux/windowserver.h"
 #include "uiglean/platform/linux/workspace.h"
@@ -123,6 +124,28 @@ std::int32_t raiseWindow(const ElementImpl& e) {
 
 std::int32_t grabFocus(const ElementImpl& e) {
   return boolCall(e, IFACE_COMPONENT, "GrabFocus", nullptr, false);
+}
+
+// Gecko builds a menu's items the first time it opens: a press that opens a menu returns once the
+// menu has items (or after a second).
+void awaitMenuItems(const ElementImpl& entry) {
+  for (int waited = 0; waited < 1000 && !pastRunDeadline(); waited += 50) {
+    Node& c = fetch(entry, Part::children);
+    if (!c.children.empty() || c.childrenEnd != CallEnd::ok) return;
+    sleepMs(50);
+    forgetAnswers();
+  }
+}
+
+// GTK 4 clicks a button a quarter of a second after it is asked to (the time it shows the button
+// pressed down) and says nothing until then, so a press answers only once the click has happened:
+// what is read next, and a settle started next, see its effect.
+constexpr long LATE_CLICK_MS = 250 + 40;
+
+bool clicksLate(const ElementImpl& e, const Node& n) {
+  // (The toolkits that give extents relative to the window are exactly GTK 4 and later.)
+  return (n.role == role::pushButton || n.role == role::toggleButton) &&
+         extentsRelativeToWindow(e.bus);
 }
 
 std::string currentText(const ElementImpl& e) {
@@ -261,7 +284,8 @@ ActionNamesResult axCopyActionNames(const Element& element) {
   auto add = [&](const std::string& n) {
     if (!n.empty() && std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
   };
-  if (e.view == View::appItem) add("AXPress");
+  if (e.view == View::appItem || e.view == View::buttonEntry) add("AXPress");
+  if (e.view == View::buttonEntry && menuButtonOpen(e)) add("AXCancel");
   if (e.view != View::object || e.path == ROOT_PATH) {
     result.status = axerr::success;
     result.names = names;
@@ -300,6 +324,10 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
     return action == "AXPress" || action == "AXCancel" ? axerr::success
                                                        : axerr::actionUnsupported;
   }
+  if (e.view == View::buttonEntry) {
+    if (action != "AXPress" && action != "AXCancel") return axerr::actionUnsupported;
+    return setMenuButtonOpen(e, action == "AXPress");
+  }
   if (e.view != View::object || e.path == ROOT_PATH) return axerr::actionUnsupported;
   Node& n = fetch(e, Part::actions);
   if (n.baseEnd != CallEnd::ok) return actionStatus(n.baseEnd);
@@ -307,8 +335,11 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
 
   for (std::size_t i = 0; i < n.actions.size(); ++i) {
     if (macAction(n.actions[i].first, n.role) == action) {
+      bool lateClick = action == "AXPress" && clicksLate(e, n);
       status = doAction(e, i);
+      if (lateClick && status == axerr::success) sleepMs(LATE_CLICK_MS);
       forgetAnswers();
+      if (status == axerr::success && n.role == role::menu && isMenuEntry(e)) awaitMenuItems(e);
       return status;
     }
   }
@@ -317,6 +348,7 @@ std::int32_t axPerformAction(const Element& element, const std::string& action) 
       if (macAction(n.actions[i].first, n.role) == "AXShowMenu") {
         status = doAction(e, i);
         forgetAnswers();
+        if (status == axerr::success) awaitMenuItems(e);
         return status;
       }
     }

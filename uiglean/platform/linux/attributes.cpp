@@ -9,6 +9,7 @@
 #include "uiglean/platform/linux/windowserver.h"
 #include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/keybinding.h"
+#include "uiglean/platform/linux/menubuttons.h"
 #include "uiglean/platform/linux/workspace.h"
 
 namespace uiglean {
@@ -36,6 +37,18 @@ ElementList childElementsOf(const ElementImpl& e) {
       return out;
     case View::appMenu:
       return out;
+    case View::buttonBar:
+      out.push_back(makeElement(e.bus, e.path, View::appItem, Context::menuBar));
+      for (const auto& ref : menuButtonsIn(makeElement(e.bus, e.path, View::object,
+                                                       Context::other))) {
+        out.push_back(makeElement(ref.first, ref.second, View::buttonEntry, Context::menuBar));
+      }
+      return out;
+    case View::buttonEntry:
+      out.push_back(makeElement(e.bus, e.path, View::buttonMenu, Context::menuBar));
+      return out;
+    case View::buttonMenu:
+      return menuButtonItems(e);
     case View::menuOf:
     case View::object:
       break;
@@ -75,6 +88,7 @@ ElementList childElementsOf(const ElementImpl& e) {
 // lists its items, open or not.
 ElementList childElements(const ElementImpl& e) {
   if (e.view == View::menuOf && !e.throughMenuBar && !menuOpen(e)) return {};
+  if (e.view == View::buttonMenu && !e.throughMenuBar && !menuOpen(e)) return {};
   ElementList out = childElementsOf(e);
   if (e.throughMenuBar) {
     for (auto& c : out) c.impl->throughMenuBar = true;
@@ -139,6 +153,12 @@ std::optional<Element> menuBarOf(const std::string& bus) {
   for (const auto& w : windows) {
     if (auto bar = menuBarIn(w)) return bar;
   }
+  // No menu bar: the menu buttons of the window in front, else of the first that has any.
+  for (const auto& w : windows) {
+    if (!menuButtonsIn(w).empty()) {
+      return makeElement(w.impl->bus, w.impl->path, View::buttonBar, Context::other);
+    }
+  }
   return std::nullopt;
 }
 
@@ -146,6 +166,9 @@ std::optional<MenuShortcut> shortcutOf(const ElementImpl& e) {
   Node& n = fetch(e, Part::actions);
   for (const auto& [name, binding] : n.actions) {
     if (auto s = parseKeyBinding(binding)) return s;
+  }
+  if (e.context == Context::menu) {
+    if (auto label = acceleratorLabelOf(e)) return parseKeyBinding(*label);
   }
   return std::nullopt;
 }
@@ -224,6 +247,12 @@ CopyResult viewAttribute(const ElementImpl& e, const std::string& name) {
   }
   if (name == "AXChildren") return childrenResult(e);
   if (name == "AXTitle" && e.view == View::appItem) return ok(applicationName(e.bus));
+  if (e.view == View::buttonEntry && (name == "AXTitle" || name == "AXEnabled")) {
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd != CallEnd::ok) return CopyResult{readStatus(n.baseEnd), NoValue{}};
+    if (name == "AXTitle") return ok(trimBlanks(n.name));
+    return boolean(hasState(n.states, state::sensitive));
+  }
   if (name == "AXEnabled") return boolean(true);
   return unsupported();
 }

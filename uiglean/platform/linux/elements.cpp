@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "uiglean/platform/linux/keybinding.h"
+#include "uiglean/platform/linux/menubuttons.h"
 #include "uiglean/platform/linux/workspace.h"
 
 namespace uiglean::lx {
@@ -258,6 +259,8 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
     case Part::text:
       getProperty(batch, bus, path, IFACE_TEXT, "CaretOffset",
                   [np](sd_bus_message* m) { variantInt(m, np->caret); });
+      getProperty(batch, bus, path, IFACE_TEXT, "CharacterCount",
+                  [np](sd_bus_message* m) { variantInt(m, np->characterCount); });
       batch.call(bus, path, IFACE_TEXT, "GetText",
                  [](sd_bus_message* m) { return sd_bus_message_append(m, "ii", 0, -1); },
                  [np](const Reply& r) {
@@ -383,6 +386,24 @@ Node& fetch(const ElementImpl& e, Part part) {
   if (part == Part::base) {
     for (auto& [ref, n] : fallback) settleBase(*n);
   }
+  if (part == Part::text) {
+    // GTK 4 gives its entries' text only up to an end offset it is told, not up to "the end"
+    // (-1), which it answers with nothing: a text that came back empty though it has characters
+    // is asked for again up to its count.
+    Batch again;
+    for (const auto& ref : members) {
+      Node& n = nodeOf(ref);
+      if (n.textEnd != CallEnd::ok || !n.text.empty() || n.characterCount <= 0) continue;
+      Node* np = &n;
+      std::int32_t count = n.characterCount;
+      again.call(ref.first, ref.second, IFACE_TEXT, "GetText",
+                 [count](sd_bus_message* m) { return sd_bus_message_append(m, "ii", 0, count); },
+                 [np](const Reply& r) {
+                   if (r.end == CallEnd::ok) readString(r.message, np->text);
+                 });
+    }
+    again.run();
+  }
   if (part == Part::actions) {
     // Some toolkits (Chromium, Gecko) list their actions without names; each name is then asked
     // for.
@@ -490,9 +511,13 @@ MacRole macRoleOf(const ElementImpl& e) {
   switch (e.view) {
     case View::menuOf:
     case View::appMenu:
+    case View::buttonMenu:
       return {"AXMenu", ""};
     case View::appItem:
+    case View::buttonEntry:
       return {"AXMenuBarItem", ""};
+    case View::buttonBar:
+      return {"AXMenuBar", ""};
     case View::object:
       break;
   }
@@ -502,6 +527,9 @@ MacRole macRoleOf(const ElementImpl& e) {
 }
 
 bool menuOpen(const ElementImpl& entry) {
+  if (entry.view == View::buttonEntry || entry.view == View::buttonMenu) {
+    return menuButtonOpen(entry);
+  }
   Node& n = fetch(entry, Part::base);
   if (hasState(n.states, state::selected) || hasState(n.states, state::armed) ||
       hasState(n.states, state::expanded)) {

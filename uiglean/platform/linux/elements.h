@@ -43,6 +43,12 @@ enum class View : std::uint8_t {
   menuOf,   // the menu that a menu-bar entry or submenu item opens (the object's children)
   appItem,  // the application's entry at the start of the menu bar
   appMenu,  // its (empty) menu
+  // An application without a menu bar whose window has menu buttons (menubuttons.h): the window
+  // seen as the menu bar, each menu button as an entry of it, and the button's popover as the
+  // entry's menu.
+  buttonBar,
+  buttonEntry,
+  buttonMenu,
 };
 
 }  // namespace uiglean::lx
