@@ -8,7 +8,10 @@ for each target application:
   - uiglean-gtk-app --big: our test app, whose "Big" window (~5440 objects) takes focus, so the
     snapshot stops at the 4000-node limit;
   - gtk3-demo --run=listbox (Debian package gtk-3-examples): GTK's own demo, its main window and
-    the "List Box" demo window (a few thousand objects, within every limit).
+    the "List Box" demo window (a few thousand objects, within every limit);
+  - gedit (Debian package gedit), the GTK 3 editor, with four windows;
+  - LibreOffice Writer (libreoffice-writer, libreoffice-gtk3) on a fresh profile, with the
+    Format > Character dialog open in front of the document (opened with `uiglean menuclick`).
 For each it times N runs (default 5) of two whole processes, interleaved:
   - `uiglean tree`;
   - this file run as `/usr/bin/python3 tree_linux_bench.py --walk PID`, a pyatspi client that
@@ -27,9 +30,10 @@ Then one more run of each under strace counts the D-Bus messages the client writ
 from the bytes it sends (method calls to the application, to the registry and to the bus
 daemon, to the accessibility bus and to the session bus), and divides by the node count.
 
-The node counts of both clients are printed side by side. They differ where uiglean reshapes
-menus: it adds an application menu item (and its empty menu) at the start of each menu bar, and
-a menu level between each menu-bar entry or submenu item and its items. The walk works out, from
+The node counts of both clients are printed side by side. Both leave out the items of closed
+menus (in a window's tree uiglean lists a menu's items only while it is open). They differ where
+uiglean reshapes menus: it adds an application menu item (and its empty menu) at the start of
+each menu bar, and a menu level between each menu-bar entry or submenu item and its items. The walk works out, from
 the tree it saw, how many nodes uiglean should show, and that figure is printed too.
 
 Needs: Debian's python3-pyatspi (run with /usr/bin/python3), x11-utils (xprop), strace (message
@@ -89,17 +93,36 @@ def walk_main(argv):
             self.kids = []   # the children walked, in order
             self.wanted = 0  # how many the walk would have taken (up to 96)
 
-    def visit(obj, depth):
+    menu_context = {pyatspi.ROLE_MENU_BAR, pyatspi.ROLE_MENU, pyatspi.ROLE_POPUP_MENU}
+
+    def menu_open(obj, states):
+        # As uiglean decides it: the entry selected, armed or expanded; an entry that does not say
+        # whether it can expand is also open when one of its items is showing.
+        if any(s in states for s in (pyatspi.STATE_SELECTED, pyatspi.STATE_ARMED,
+                                     pyatspi.STATE_EXPANDED)):
+            return True
+        if pyatspi.STATE_EXPANDABLE in states:
+            return False
+        try:
+            for i in range(min(obj.childCount, MAX_CHILDREN)):
+                if obj.getChildAtIndex(i).getState().contains(pyatspi.STATE_SHOWING):
+                    return True
+        except Exception:
+            pass
+        return False
+
+    def visit(obj, depth, parent_role=None):
         nonlocal count, errors
         if depth > MAX_DEPTH or count >= MAX_NODES:
             return None
         count += 1
         role = None
+        states = []
         try:
             role = obj.getRole()
             obj.name
             obj.description
-            obj.getState().getStates()
+            states = obj.getState().getStates()
         except Exception:
             errors += 1
         try:
@@ -135,6 +158,10 @@ def walk_main(argv):
         except Exception:
             errors += 1
             n = 0
+        # In a window's tree a closed menu lists no items (uiglean reads them through the menu
+        # bar only).
+        if role == pyatspi.ROLE_MENU and parent_role in menu_context and not menu_open(obj, states):
+            n = 0
         if rec is not None:
             rec.wanted = n
         for i in range(n):
@@ -147,7 +174,7 @@ def walk_main(argv):
                 child = None
             if child is None:
                 continue
-            kid = visit(child, depth + 1)
+            kid = visit(child, depth + 1, role)
             if rec is not None and kid is not None:
                 rec.kids.append(kid)
         return rec
@@ -453,6 +480,12 @@ def bench_main(argv):
             return parse_trace(trace, env), status, out
 
         # ------------------------------------------------------------------ a target's run
+        def in_group(pid, pgid):
+            try:
+                return os.getpgid(pid) == pgid
+            except ProcessLookupError:
+                return False
+
         def start_app(label, cmd, title):
             log = open(os.path.join(logs, "app-%s.log" % label), "wb")
             p = subprocess.Popen(cmd, env=env, stdout=log, stderr=subprocess.STDOUT,
@@ -464,7 +497,8 @@ def bench_main(argv):
                 if p.poll() is not None:
                     raise RuntimeError("%s exited at once (status %s); see %s" % (label, p.returncode, log.name))
                 front = active_window()
-                if front and front[0] == p.pid and front[1] == title:
+                if front and front[0] and in_group(front[0], p.pid) and front[1] == title:
+                    p.app_pid = front[0]
                     return p
                 time.sleep(0.1)
             raise RuntimeError("%s: window %r never became the active window (active: %r)"
@@ -479,12 +513,28 @@ def bench_main(argv):
             if p.pid in started_groups:
                 started_groups.remove(p.pid)
 
-        def bench_target(label, cmd, title):
+        def bench_target(label, cmd, title, setup=None, setup_title=None):
             print("\n== %s  (%s)" % (label, " ".join(os.path.basename(c) if i == 0 else c
                                                      for i, c in enumerate(cmd))), flush=True)
-            p = start_app(label, cmd, title)
+            launched = start_app(label, cmd, title)
             result = {"label": label}
             try:
+                if setup is not None:
+                    setup(launched)
+                    if setup_title is not None:
+                        deadline = time.monotonic() + 20
+                        while time.monotonic() < deadline:
+                            front = active_window()
+                            if front and front[1] == setup_title:
+                                break
+                            time.sleep(0.1)
+                        else:
+                            raise RuntimeError("%s: %r never came to the front (active: %r)"
+                                               % (label, setup_title, active_window()))
+
+                class Target:
+                    pid = launched.app_pid
+                p = Target()
                 # Until the app has put its windows on the bus, tree sees it with few nodes; the
                 # first full run also makes GTK create its accessible objects (a cold run).
                 cold = None
@@ -530,7 +580,7 @@ def bench_main(argv):
                 result["pid"] = p.pid
                 report(result)
             finally:
-                stop_app(p)
+                stop_app(launched)
             return result
 
         # ------------------------------------------------------------------------ printing
@@ -682,9 +732,57 @@ def bench_main(argv):
             targets.append(("gtk3-demo", [demo, "--run=listbox"], "List Box"))
         else:
             print("\n(gtk3-demo not found: install Debian's gtk-3-examples for the second target)")
-        for label, cmd, title in targets:
+        targets = [(label, cmd, title, None, None) for label, cmd, title in targets]
+
+        gedit = shutil.which("gedit")
+        if gedit:
+            def three_more_windows(launched):
+                # gedit is one process: each further start opens a window in it and exits.
+                for _ in range(3):
+                    subprocess.run([gedit, "--new-window"], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, timeout=20)
+                    time.sleep(0.5)
+            targets.append(("gedit, four windows", [gedit, "--new-window"],
+                            "Untitled Document 1 - gedit", three_more_windows,
+                            "Untitled Document 4 - gedit"))
+        else:
+            print("\n(gedit not found: install Debian's gedit for the GTK 3 editor target)")
+
+        soffice = shutil.which("soffice")
+        if soffice:
+            profile = os.path.join(state, "lo")
+            os.makedirs(os.path.join(profile, "user"))
+            with open(os.path.join(profile, "user", "registrymodifications.xcu"), "w") as f:
+                f.write('<?xml version="1.0" encoding="UTF-8"?>\n'
+                        '<oor:items xmlns:oor="http://openoffice.org/2001/registry" '
+                        'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
+                        'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n'
+                        '<item oor:path="/org.openoffice.Office.Common/Misc"><prop '
+                        'oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>\n'
+                        '<item oor:path="/org.openoffice.Setup/Office"><prop '
+                        'oor:name="ooSetupInstCompleted" oor:op="fuse"><value>true</value></prop></item>\n'
+                        '</oor:items>\n')
+
+            def open_dialog(launched):
+                # Format > Character..., chosen through the menus as a caller would.
+                for _ in range(40):
+                    r = subprocess.run([uiglean, "menuclick", "Format", "Character…"], env=env,
+                                       capture_output=True, text=True)
+                    if r.returncode == 0 and '"ok":true' in r.stdout:
+                        return
+                    time.sleep(0.25)
+                raise RuntimeError("could not open Format > Character… in Writer: %s%s"
+                                   % (r.stdout, r.stderr))
+            targets.append(("LibreOffice Writer + dialog",
+                            [soffice, "--writer", "--norestore", "--nologo",
+                             "-env:UserInstallation=file://" + profile],
+                            "Untitled 1 - LibreOffice Writer", open_dialog, "Character"))
+        else:
+            print("\n(soffice not found: install Debian's libreoffice-writer and libreoffice-gtk3)")
+
+        for label, cmd, title, setup, setup_title in targets:
             try:
-                results.append(bench_target(label, cmd, title))
+                results.append(bench_target(label, cmd, title, setup, setup_title))
             except RuntimeError as e:
                 print("  !! %s" % e, flush=True)
         if not strace:

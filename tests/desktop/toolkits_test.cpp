@@ -222,6 +222,38 @@ TEST_F(Firefox, ThePageCanBeReadPressedAndTypedInto) {
   EXPECT_EQ((*checked)["value"], "1");
 }
 
+// Firefox's menu bar is hidden until Alt is pressed, and Gecko builds a menu's items the first time
+// it opens (and crashes when asked GetActions of some of them).
+TEST_F(Firefox, TheHiddenMenuBarsMenusAreListedAndChosen) {
+  json bar = uiglean({"menus"}).outJson();
+  std::vector<std::string> titles;
+  for (const auto& m : bar["menus"]) titles.push_back(m["title"]);
+  EXPECT_EQ(titles, (std::vector<std::string>{"File", "Edit", "View", "History", "Bookmarks",
+                                              "Tools", "Help"}));
+  json file = uiglean({"menus", "File"}).outJson();
+  const json* quit = nullptr;
+  for (const auto& item : file["items"]) {
+    if (item["title"] == "Quit") quit = &item;
+  }
+  ASSERT_NE(quit, nullptr) << file.dump();
+  EXPECT_EQ((*quit)["shortcut"], "ctrl+q");
+  // Reading it left the menu closed, and the browser running.
+  json tree = treeOf();
+  EXPECT_EQ(findIn(tree, titled("AXMenuItem", "Quit")), nullptr);
+  ASSERT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
+
+  EXPECT_EQ(uiglean({"menuclick", "Help", "About Firefox"}).out, "{\"ok\":true}");
+  json windows;
+  for (int i = 0; i < 30; ++i) {
+    windows = uiglean({"windows"}).outJson();
+    if (windows["windows"].size() == 2) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], "About Mozilla Firefox");
+  EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
+}
+
 // A GTK 4 application: Debian's gtk4-demo.
 class Gtk4 : public DebianApp {
  protected:

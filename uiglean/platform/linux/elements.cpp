@@ -163,6 +163,14 @@ void askBaseFallback(Batch& batch, const ObjectRef& ref, Node& n) {
   get("AccessibleId", [np](sd_bus_message* m) { variantString(m, np->accessibleId); });
 }
 
+// Gecko (Firefox ESR 115) crashes on `Action.GetActions` of some items of an open menu; its menu
+// objects are asked how many actions they have, then each one's name and key binding.
+bool asksActionsOneByOne(const ObjectRef& ref, const Node& n) {
+  if (!(n.role == role::menu || isMenuItemRole(n.role) || n.role == role::menuBar)) return false;
+  const AccessibleApp* app = appForBus(ref.first);
+  return app != nullptr && app->toolkit == "Gecko";
+}
+
 bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
   if (part == Part::base) return true;
   if (n.baseEnd != CallEnd::ok) return false;
@@ -232,6 +240,17 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
                  });
       break;
     case Part::actions:
+      if (asksActionsOneByOne(ref, n)) {
+        // Counted here; names and key bindings are asked one by one afterwards.
+        np->actionsEnd = CallEnd::failed;
+        getProperty(batch, bus, path, IFACE_ACTION, "NActions", [np](sd_bus_message* m) {
+          std::int32_t count = 0;
+          variantInt(m, count);
+          np->actionsEnd = CallEnd::ok;
+          np->actions.assign(static_cast<std::size_t>(std::clamp(count, 0, 16)), {});
+        });
+        break;
+      }
       batch.call(bus, path, IFACE_ACTION, "GetActions", nullptr, [np](const Reply& r) {
         np->actionsEnd = r.end;
         if (r.end != CallEnd::ok) return;
@@ -424,12 +443,25 @@ Node& fetch(const ElementImpl& e, Part part) {
                      }
                    });
       }
+      if (asksActionsOneByOne(ref, n)) {
+        for (std::size_t i = 0; i < n.actions.size(); ++i) {
+          Node* np = &n;
+          auto index = static_cast<std::int32_t>(i);
+          names.call(ref.first, ref.second, IFACE_ACTION, "GetKeyBinding",
+                     [index](sd_bus_message* m) { return sd_bus_message_append(m, "i", index); },
+                     [np, i](const Reply& r) {
+                       if (r.end == CallEnd::ok && i < np->actions.size()) {
+                         readString(r.message, np->actions[i].second);
+                       }
+                     });
+        }
+      }
       for (std::size_t i = 0; i < n.actions.size(); ++i) {
         // Chromium lists empty names, Gecko ";;": a name without a letter is asked for.
         const std::string& listed = n.actions[i].first;
         bool named = std::any_of(listed.begin(), listed.end(), [](char c) {
           return std::isalpha(static_cast<unsigned char>(c)) != 0;
-        });
+        }) && listed.find_first_of("<>;") == std::string::npos;
         if (named) continue;
         n.actions[i].first.clear();
         Node* np = &n;
@@ -535,6 +567,9 @@ bool menuOpen(const ElementImpl& entry) {
       hasState(n.states, state::expanded)) {
     return true;
   }
+  // An entry that says whether it is expanded is believed (Gecko leaves the items of a closed menu
+  // in state showing).
+  if (hasState(n.states, state::expandable)) return false;
   Node& c = fetch(entry, Part::children);
   if (c.children.empty()) return false;
   auto group = std::make_shared<Group>(Group{c.children});

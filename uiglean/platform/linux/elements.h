@@ -142,7 +142,8 @@ Context contextOf(const ElementImpl& e);
 MacRole macRoleOf(const ElementImpl& e);
 
 // Whether the menu that a menu-bar entry or submenu item opens is open: the entry is selected,
-// armed or expanded, or one of its items is showing.
+// armed or expanded, or, for an entry that does not say whether it can expand, one of its items
+// is showing.
 bool menuOpen(const ElementImpl& entry);
 
 // The top-level object (a child of the application object) that `ref` sits in, by its parents.

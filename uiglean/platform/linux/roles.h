@@ -66,6 +66,7 @@ inline constexpr int checked = 4;
 inline constexpr int defunct = 6;
 inline constexpr int editable = 7;
 inline constexpr int enabled = 8;
+inline constexpr int expandable = 9;
 inline constexpr int expanded = 10;
 inline constexpr int focused = 12;
 inline constexpr int iconified = 15;
