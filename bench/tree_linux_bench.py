@@ -766,12 +766,12 @@ def bench_main(argv):
             def open_dialog(launched):
                 # Format > Character..., chosen through the menus as a caller would.
                 for _ in range(40):
-                    r = subprocess.run([uiglean, "menuclick", "Format", "Character…"], env=env,
+                    r = subprocess.run([uiglean, "menuclick", "Format", "Character..."], env=env,
                                        capture_output=True, text=True)
                     if r.returncode == 0 and '"ok":true' in r.stdout:
                         return
                     time.sleep(0.25)
-                raise RuntimeError("could not open Format > Character… in Writer: %s%s"
+                raise RuntimeError("could not open Format > Character... in Writer: %s%s"
                                    % (r.stdout, r.stderr))
             targets.append(("LibreOffice Writer + dialog",
                             [soffice, "--writer", "--norestore", "--nologo",

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "uiglean/platform/linux/bus.h"
+#include "uiglean/platform/linux/workspace.h"
 
 namespace uiglean::lx {
 
@@ -29,18 +30,22 @@ ElementImpl objectImpl(const ObjectRef& ref, Context context = Context::other,
 }
 
 // The button inside a menu button that acts (opens and closes the popover), if the object is a
-// menu button.
+// menu button: in GTK 4, a button without actions of its own whose first child is a button of the
+// same name that has one. Nothing else is taken for one, since reading a menu presses it.
 std::optional<ObjectRef> innerButton(const ElementImpl& outer) {
+  if (!extentsRelativeToWindow(outer.bus)) return std::nullopt;  // GTK 4 and later
   Node& n = fetch(outer, Part::base);
   if (n.baseEnd != CallEnd::ok || !isButtonRole(n.role) || n.childCount < 1 || n.name.empty()) {
     return std::nullopt;
   }
+  if (!fetch(outer, Part::actions).actions.empty()) return std::nullopt;
   Node& c = fetch(outer, Part::children);
   if (c.children.empty()) return std::nullopt;
   auto group = std::make_shared<Group>(Group{c.children});
   ElementImpl first = objectImpl(c.children[0], Context::other, group);
   Node& f = fetch(first, Part::base);
   if (f.baseEnd != CallEnd::ok || !isButtonRole(f.role) || f.name != n.name) return std::nullopt;
+  if (fetch(first, Part::actions).actions.empty()) return std::nullopt;
   return c.children[0];
 }
 
