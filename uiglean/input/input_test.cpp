@@ -115,6 +115,47 @@ TEST(ParseChord, ReadsEveryShortcutThatMenusPrintsBackToTheSameText) {
   }
 }
 
+bool sameStroke(const KeyStroke& a, const KeyStroke& b) {
+  return a.modifiers == b.modifiers && a.named == b.named && (a.named || a.character == b.character);
+}
+
+// Chords put together from pieces that the forms are made of, and bytes that are no UTF-8: each is
+// read or refused, and one that is read reads back from its text to the same stroke.
+TEST(ParseChord, PiecedTogetherChordsAreReadOrRefusedAndReadBackTheSame) {
+  const std::vector<std::string> pieces = {
+      "ctrl", "+", "<", ">", "Primary", "shift", "\u2318", "\u21e7", "\u2325", "a", "S", "F", "1",
+      "2", "0", "enter", "plus", " ", "\u00e4", "\u0130", "\xff", "\xc3", "\x01", "esc", "<Alt>",
+      "cmd", "vk", "\u2190", "-", "=", "kp_add", "\U0001F600", ""};
+  std::uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245U + 12345U;
+    return (seed >> 16) & 0x7fff;
+  };
+  int read = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string chordText1;
+    std::size_t count = 1 + next() % 5;
+    for (std::size_t k = 0; k < count; ++k) chordText1 += pieces[next() % pieces.size()];
+    auto parsed = parseChord(chordText1);
+    if (auto* e = std::get_if<ParseError>(&parsed)) {
+      EXPECT_FALSE(e->message.empty());
+      continue;
+    }
+    ++read;
+    const KeyStroke& stroke = std::get<KeyStroke>(parsed);
+    EXPECT_LT(stroke.modifiers, 16U) << chordText1;
+    if (!stroke.named) {
+      EXPECT_GE(stroke.character, 0x20U) << chordText1;
+      EXPECT_LE(stroke.character, 0x10ffffU) << chordText1;
+    }
+    auto again = parseChord(chordText(stroke));
+    ASSERT_TRUE(std::holds_alternative<KeyStroke>(again)) << chordText1 << " -> " << chordText(stroke);
+    EXPECT_TRUE(sameStroke(std::get<KeyStroke>(again), stroke))
+        << chordText1 << " -> " << chordText(stroke);
+  }
+  EXPECT_GT(read, 1000);
+}
+
 TEST(TypedText, AcceptsTextWithLineBreaksAndRefusesTheRest) {
   EXPECT_FALSE(typedTextProblem("Grüße 名前\nline two\ttab"));
   EXPECT_EQ(typedTextProblem(""), "type needs text");
