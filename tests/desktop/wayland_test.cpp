@@ -175,7 +175,7 @@ TEST_F(GtkOnWayland, SynthesizedInputAndCapturesAreRefusedWithTheReason) {
   std::string shot = testing_harness::tempDir() + "/shot.png";
   for (const std::vector<std::string>& run :
        {std::vector<std::string>{"key", "ctrl+n"}, {"type", "text"}, {"click", hello},
-        {"scroll", hello, "2"}, {"screenshot", shot}}) {
+        {"scroll", hello, "2"}, {"screenshot", shot}, {"screenshot", "-", "display"}}) {
     RunResult r = uiglean(run);
     ASSERT_EQ(r.status, 0) << run[0] << ": " << r.err;
     json answer = r.outJson();

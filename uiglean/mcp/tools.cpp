@@ -1,6 +1,7 @@
 #include "uiglean/mcp/tools.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -458,8 +459,18 @@ json screenshotResult(json payload, const std::string& text) {
     payload.erase(it);
   }
   json content = json::array();
-  if (!png.empty()) content.push_back({{"type", "image"}, {"data", std::move(png)}, {"mimeType", "image/png"}});
-  content.push_back({{"type", "text"}, {"text", serialize(payload)}});
+  if (!png.empty()) content.push_back({{"type", "image"}, {"data", png}, {"mimeType", "image/png"}});
+  // The record's text in its own key order: the picture is its last field.
+  std::string rest = serialize(payload);
+  std::size_t at = text.rfind(",\"png\":\"");
+  if (at != std::string::npos && text.size() >= at + 10 && text.compare(text.size() - 2, 2, "\"}") == 0 &&
+      std::all_of(text.begin() + static_cast<std::ptrdiff_t>(at + 8), text.end() - 2, [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/' ||
+               c == '=' || c == '\\';
+      })) {
+    rest = text.substr(0, at) + "}";
+  }
+  content.push_back({{"type", "text"}, {"text", std::move(rest)}});
   return {{"content", std::move(content)}, {"structuredContent", std::move(payload)},
           {"isError", false}};
 }

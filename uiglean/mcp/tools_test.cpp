@@ -137,7 +137,7 @@ TEST(ToolCalls, BadArgumentsAreNeverRunAndAreReportedAsTheVersionAsks) {
       {"click", {{"x", 1e7}, {"y", 2}}},
       {"click", {{"x", "1"}, {"y", 2}}},
       {"scroll", {{"ref", "w0"}}},
-      {"scroll", {{"ref", "w0"}, {"lines", 201}}},
+      {"scroll", {{"ref", "w0"}, {"lines", -201}}},
       {"screenshot", {{"display", -1}}},
       {"screenshot", {{"ocr", "yes"}}},
   };
@@ -170,11 +170,11 @@ TEST(ToolCalls, FailuresAndRefusalsAreErrorResults) {
 
 TEST(ToolCalls, AScreenshotIsImageContentAndItsRecordWithoutThePicture) {
   FakeRun run;
-  run.outcome = RunOutcome{0, R"({"ok":true,"w":2,"h":1,"window":9,"png":"iVBORw0K"})", ""};
+  run.outcome = RunOutcome{0, R"({"ok":true,"w":2,"h":1,"window":9,"png":"iVBO\/w0K"})", ""};
   ToolAnswer a = callTool(call("screenshot", json::object()), run.runner());
   ASSERT_EQ(a.result["content"].size(), 2u);
   EXPECT_EQ(a.result["content"][0],
-            json({{"type", "image"}, {"data", "iVBORw0K"}, {"mimeType", "image/png"}}));
+            json({{"type", "image"}, {"data", "iVBO/w0K"}, {"mimeType", "image/png"}}));
   EXPECT_EQ(a.result["content"][1]["text"], R"({"ok":true,"w":2,"h":1,"window":9})");
   EXPECT_EQ(a.result["structuredContent"], json::parse(R"({"ok":true,"w":2,"h":1,"window":9})"));
   EXPECT_EQ(a.result["isError"], false);
