@@ -169,5 +169,22 @@ TEST_F(GtkOnWayland, WorldListsTheAccessibleWindowsAndNoDisplays) {
   EXPECT_EQ(uiglean({"activate", "org.uiglean.TestApp"}).out, "{\"ok\":true}");
 }
 
+TEST_F(GtkOnWayland, SynthesizedInputAndCapturesAreRefusedWithTheReason) {
+  std::string hello = refOf(treeOf(), titled("AXButton", "Say Hello"));
+  ASSERT_FALSE(hello.empty());
+  std::string shot = testing_harness::tempDir() + "/shot.png";
+  for (const std::vector<std::string>& run :
+       {std::vector<std::string>{"key", "ctrl+n"}, {"type", "text"}, {"click", hello},
+        {"scroll", hello, "2"}, {"screenshot", shot}, {"screenshot", "-", "display"}}) {
+    RunResult r = uiglean(run);
+    ASSERT_EQ(r.status, 0) << run[0] << ": " << r.err;
+    json answer = r.outJson();
+    EXPECT_EQ(answer["ok"], false) << run[0];
+    EXPECT_NE(answer.value("error", "").find("Wayland"), std::string::npos) << run[0] << ": " << r.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(shot));
+  EXPECT_EQ(log().find("menu New"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace desktop_tests

@@ -84,7 +84,7 @@ try {
   await step('sdk1: handshake and tool list', async () => {
     assert.equal(c1.getServerVersion().name, 'uiglean-mcp');
     const { tools } = await c1.listTools();
-    assert.equal(tools.length, 14);
+    assert.equal(tools.length, 19);
     for (const t of tools) assert.ok(t.outputSchema && t.description.length > 40, t.name);
   });
   await step('sdk1: the application comes up', () => waitForApp(c1));
@@ -126,6 +126,34 @@ try {
     assert.deepEqual(set.structuredContent, { ok: true });
     const after = await c1.callTool({ name: 'tree', arguments: {} });
     assert.equal(find(after.structuredContent, titled('AXTextField', 'Name')).value, 'Grüße');
+  });
+
+  await step('sdk1: a key chord triggers a shortcut, a click presses a button', async () => {
+    const key = await c1.callTool({ name: 'key', arguments: { keys: ['ctrl+n'] } });
+    assert.deepEqual(key.structuredContent, { ok: true, keys: ['ctrl+n'] });
+    for (let i = 0; i < 40 && !appLog().includes('menu New'); i++) await sleep(50);
+    assert.ok(appLog().includes('menu New'), 'ctrl+n reached the application');
+    const click = await c1.callTool({ name: 'click', arguments: { ref: hello } });
+    assert.equal(click.structuredContent.ok, true);
+    assert.equal(click.structuredContent.at.length, 2);
+    for (let i = 0; i < 40 && !appLog().includes('Hello pressed 2'); i++) await sleep(50);
+    assert.ok(appLog().includes('Hello pressed 2'), 'the click pressed the button');
+    const bad = await c1.callTool({ name: 'key', arguments: { keys: ['ctrl+nosuchkey'] } });
+    assert.equal(bad.isError, true);
+    assert.match(text(bad), /unknown key/);
+  });
+
+  await step('sdk1: a screenshot is PNG image content with the recognised text', async () => {
+    const shot = await c1.callTool({ name: 'screenshot', arguments: { ocr: true } });
+    assert.equal(shot.isError, false);
+    const image = shot.content.find((c) => c.type === 'image');
+    assert.equal(image.mimeType, 'image/png');
+    const png = Buffer.from(image.data, 'base64');
+    assert.equal(png.subarray(1, 4).toString('latin1'), 'PNG');
+    assert.equal(png.readUInt32BE(16), shot.structuredContent.w);
+    assert.equal(png.readUInt32BE(20), shot.structuredContent.h);
+    assert.equal(shot.structuredContent.png, undefined, 'the picture is not repeated as text');
+    assert.ok(shot.structuredContent.lines.some((l) => l.text === 'Open Dialog'), JSON.stringify(shot.structuredContent.lines));
   });
 
   await step('sdk1: list menus and click one', async () => {
@@ -175,7 +203,7 @@ try {
   await c2.connect(new Stdio2({ command: server, args: [], env, stderr: 'inherit' }));
   await step('sdk2: tools, snapshot, press, settle, setvalue, menus, failure', async () => {
     const { tools } = await c2.listTools();
-    assert.equal(tools.length, 14);
+    assert.equal(tools.length, 19);
     const tree = await c2.callTool({ name: 'tree', arguments: { maxNodes: 4000 } });
     assert.equal(tree.structuredContent.app, 'uiglean-gtk-app');
     const plain = await c2.callTool({ name: 'tree', arguments: { format: 'text', interactive: true } });
@@ -190,6 +218,9 @@ try {
     assert.deepEqual(set.structuredContent, { ok: true });
     const menus = await c2.callTool({ name: 'menus', arguments: { menu: 'File' } });
     assert.equal(menus.isError, false);
+    const shot = await c2.callTool({ name: 'screenshot', arguments: {} });
+    assert.equal(shot.content[0].type, 'image');
+    assert.ok(shot.structuredContent.w > 100);
     const bad = await c2.callTool({ name: 'focuswindow', arguments: { window: 'no such window' } });
     assert.equal(bad.isError, true);
   });
@@ -204,7 +235,7 @@ try {
         (err, stdout, stderr) => (err ? reject(new Error(`${err.message}\n${stderr}`)) : resolve(stdout)));
     });
     const list = JSON.parse(await run(['--method', 'tools/list']));
-    assert.equal(list.tools.length, 14);
+    assert.equal(list.tools.length, 19);
     const windows = JSON.parse(await run(['--method', 'tools/call', '--tool-name', 'windows']));
     assert.equal(windows.structuredContent.app, 'uiglean-gtk-app');
   });

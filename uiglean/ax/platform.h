@@ -284,4 +284,57 @@ struct TextRecognitionResult {
 TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
                                              const TextRecognitionRequest& request);
 
+// ---------------------------------------------------------------------------------------------
+// Synthesized input and screen capture, for what no accessibility action reaches. The input
+// operations post their events to whatever has the keyboard focus or lies under the point, and
+// answer nothing once they are posted, or why this session cannot post them (no display server
+// that takes synthesized input, secure input on): never a silent no-op.
+
+// Modifier bits of a key stroke.
+inline constexpr std::uint32_t keyModShift = 1;
+inline constexpr std::uint32_t keyModControl = 2;
+inline constexpr std::uint32_t keyModOption = 4;   // Alt
+inline constexpr std::uint32_t keyModCommand = 8;  // Super on Linux
+
+// The keys that type no character, as the menus' shortcut text names them.
+enum class NamedKey : std::uint8_t {
+  enter, tab, space, backspace, escape, forwardDelete, home, end, pageUp, pageDown,
+  left, right, up, down,
+  f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, f17, f18, f19, f20,
+};
+
+// One key pressed and released with modifiers held: a named key, or else the key that types
+// `character` (a Unicode scalar; letters in lower case, shift comes from the modifiers).
+struct KeyStroke {
+  std::uint32_t modifiers = 0;
+  std::optional<NamedKey> named;
+  std::uint32_t character = 0;
+};
+
+enum class MouseButton : std::uint8_t { left, right, middle };
+
+std::optional<std::string> postKeyStroke(const KeyStroke& stroke);
+// Types UTF-8 text into whatever has the keyboard focus; a line break is the Return key, a tab
+// the Tab key.
+std::optional<std::string> postText(const std::string& text);
+// Moves the pointer to `where` (screen coordinates, as frames give them) and clicks `clicks`
+// times (2: a double click).
+std::optional<std::string> postMouseClick(Point where, MouseButton button, std::int32_t clicks);
+// Moves the pointer to `where` and turns the wheel: `lines` down (negative: up), `columns` right
+// (negative: left).
+std::optional<std::string> postScrollWheel(Point where, std::int32_t lines, std::int32_t columns);
+
+// A picture of a window or a display: PNG bytes, the size in pixels, and the same picture as an
+// image for imageBitmap and the text recognizer. `error` tells why there is none.
+struct ScreenCapture {
+  std::optional<std::string> error;
+  std::string png;
+  std::int64_t width = 0, height = 0;
+  Image image;
+};
+// The window with that window-server number (axGetWindowNumber), as it shows on screen.
+ScreenCapture captureWindow(std::uint32_t windowNumber);
+// The whole display (activeDisplayList).
+ScreenCapture captureDisplay(std::uint32_t displayId);
+
 }  // namespace uiglean

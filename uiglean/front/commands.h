@@ -23,6 +23,12 @@ namespace uiglean {
 [[noreturn]] void cmdFocusWindow();
 [[noreturn]] void cmdOcr();
 [[noreturn]] void cmdWorld();
+// Synthesized input and screen capture (uiglean/input).
+[[noreturn]] void cmdKey();
+[[noreturn]] void cmdType();
+[[noreturn]] void cmdClick();
+[[noreturn]] void cmdScroll();
+[[noreturn]] void cmdScreenshot();
 
 // The frontmost application, or fail with "no frontmost app" (status 3).
 FrontApp requireFrontmostApp();

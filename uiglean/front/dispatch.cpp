@@ -43,6 +43,13 @@ const Command kCommands[] = {
     {"settle", [] { cmdSettle(); }, 3},
     {"ocr", [] { cmdOcr(); }, 0},
     {"world", [] { cmdWorld(); }, 8},
+    // Key strokes and typing ask no application anything; a click or scroll at a ref resolves
+    // it first, a screenshot of the front window finds that window.
+    {"key", [] { cmdKey(); }, 0},
+    {"type", [] { cmdType(); }, 0},
+    {"click", [] { cmdClick(); }, 10},
+    {"scroll", [] { cmdScroll(); }, 10},
+    {"screenshot", [] { cmdScreenshot(); }, 8},
 };
 
 }  // namespace

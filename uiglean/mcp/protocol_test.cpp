@@ -42,7 +42,7 @@ TEST(Handshake, NegotiatesTheVersionOnceAndServesItAfterwards) {
     EXPECT_TRUE(send(s, {{"jsonrpc", "2.0"}, {"method", "notifications/initialized"}}).replies.empty());
     json list = only(send(s, request("a", "tools/list")));
     EXPECT_EQ(list["id"], "a");
-    EXPECT_EQ(list["result"]["tools"].size(), 14u);
+    EXPECT_EQ(list["result"]["tools"].size(), 19u);
     EXPECT_FALSE(list["result"].contains("resultType"));
     // A second handshake is refused; the first one stands.
     EXPECT_EQ(errorCode(only(send(s, request(2, "initialize", {{"protocolVersion", "2025-06-18"}})))),

@@ -1,8 +1,10 @@
 #include "uiglean/mcp/tools.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "uiglean/mcp/treeview.h"
@@ -186,6 +188,86 @@ std::vector<Tool> makeTools() {
                              {"lines", {{"type", "array"}, {"items", {{"type", "object"}}}}}},
                             json::array({"w", "h", "lines"})),
                true});
+  const char* pointText =
+      "Give `ref` (the element's centre) or `x` and `y` (screen coordinates, as frames give "
+      "them). ";
+  json pointArgs = {
+      {"ref", stringProp("The element's ref from the last snapshot.")},
+      {"x", {{"type", "number"}, {"description", "Screen x, when no ref is given."}}},
+      {"y", {{"type", "number"}, {"description", "Screen y, when no ref is given."}}}};
+  json pointerOut = objectSchema({{"ok", {{"type", "boolean"}}},
+                                  {"error", {{"type", "string"}}},
+                                  {"at", {{"type", "array"}, {"items", {{"type", "number"}}}}}},
+                                 json::array({"ok"}));
+  t.push_back(
+      {"key", "Press keys",
+       "Presses key chords in order, as a user would, into whatever has the keyboard focus: "
+       "\"ctrl+s\", \"Return\", \"alt+F4\", \"cmd+shift+z\", \"Tab\", \"Escape\", \"F5\", \"down\". A "
+       "shortcut that `menus` lists can be passed as it is. Use it for shortcuts and keys that "
+       "no element's action reaches; prefer `press` and `setvalue` where they work. Answers "
+       "{\"ok\":false,\"error\":...} where this session cannot send keys (secure input on, a "
+       "Wayland session without X).",
+       objectSchema({{"keys",
+                      {{"type", "array"}, {"items", {{"type", "string"}}}, {"minItems", 1},
+                       {"maxItems", 100},
+                       {"description", "Chords such as \"ctrl+s\" or \"Return\", pressed in order."}}}},
+                    json::array({"keys"})),
+       objectSchema({{"ok", {{"type", "boolean"}}},
+                     {"error", {{"type", "string"}}},
+                     {"keys", {{"type", "array"}, {"items", {{"type", "string"}}}}}},
+                    json::array({"ok"}))});
+  t.push_back({"type", "Type text",
+               "Types text key by key into whatever has the keyboard focus (a line break is "
+               "Return, a tab Tab). Focus the field first (`focus` or `click`); to replace a "
+               "field's whole value, `setvalue` is surer.",
+               objectSchema({{"text", stringProp("The text to type.")}}, json::array({"text"})),
+               okSchema()});
+  t.push_back({"click", "Click with the mouse",
+               std::string("Moves the pointer and clicks: left (default), right (a context menu), "
+                           "middle or double. ") +
+                   pointText +
+                   "Use it where `press` does not work (canvas, custom widgets). " + kRefText,
+               objectSchema([&] {
+                 json p = pointArgs;
+                 p["button"] = {{"type", "string"},
+                                {"enum", json::array({"left", "right", "middle", "double"})},
+                                {"description", "Which click (default left)."}};
+                 return p;
+               }()),
+               pointerOut});
+  t.push_back({"scroll", "Turn the mouse wheel",
+               std::string("Turns the mouse wheel over a point: `lines` down (negative: up), "
+                           "`columns` right (negative: left), at most 200 each. ") +
+                   pointText + "`reveal` scrolls a known element into view more surely.",
+               objectSchema([&] {
+                 json p = pointArgs;
+                 p["lines"] = {{"type", "integer"}, {"minimum", -200}, {"maximum", 200},
+                               {"description", "Lines down; negative scrolls up."}};
+                 p["columns"] = {{"type", "integer"}, {"minimum", -200}, {"maximum", 200},
+                                 {"description", "Columns right; negative scrolls left."}};
+                 return p;
+               }()),
+               pointerOut});
+  t.push_back(
+      {"screenshot", "Picture of the front window",
+       "A PNG picture of the frontmost application's front window, or of a whole display "
+       "(`display`: an id from `world`). With `ocr: true` the text lines recognised in it come "
+       "too, with boxes in the picture's pixels. Use it to see what the accessibility tree "
+       "does not describe (images, canvases, charts).",
+       objectSchema({{"display", {{"type", "integer"}, {"minimum", 0},
+                                  {"description", "A display id from `world`: that whole display."}}},
+                     {"ocr", {{"type", "boolean"},
+                              {"description", "Also recognise the text lines in the picture."}}}}),
+       objectSchema({{"ok", {{"type", "boolean"}}},
+                     {"error", {{"type", "string"}}},
+                     {"w", {{"type", "integer"}}},
+                     {"h", {{"type", "integer"}}},
+                     {"window", {{"type", "integer"}}},
+                     {"display", {{"type", "integer"}}},
+                     {"lines", {{"type", "array"}, {"items", {{"type", "object"}}}}},
+                     {"ocrError", {{"type", "string"}}}},
+                    json::array({"ok"})),
+       true});
   return t;
 }
 
@@ -259,6 +341,27 @@ json errorResult(const std::string& message) {
   return {{"content", textContent(message)}, {"isError", true}};
 }
 
+// The place of a click or scroll as its command-line word: the ref, or "X,Y".
+std::string pointWord(const json& a) {
+  auto ref = stringArg(a, "ref", false);
+  const json* x = argument(a, "x");
+  const json* y = argument(a, "y");
+  if (ref && (x != nullptr || y != nullptr)) throw BadArgument{"give \"ref\" or \"x\" and \"y\", not both"};
+  if (ref) return *ref;
+  if (x == nullptr || y == nullptr) throw BadArgument{"give \"ref\", or \"x\" and \"y\""};
+  std::string word;
+  for (const json* v : {x, y}) {
+    if (!v->is_number() || !std::isfinite(v->get<double>()) || std::fabs(v->get<double>()) > 1e6) {
+      throw BadArgument{"\"x\" and \"y\" must be numbers of at most a million"};
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", v->get<double>());
+    if (!word.empty()) word += ',';
+    word += buf;
+  }
+  return word;
+}
+
 // The words of the subcommand a call stands for.
 std::vector<std::string> commandLine(const ToolCall& call, TreeView& view, bool& textFormat) {
   const json& a = call.arguments;
@@ -309,8 +412,67 @@ std::vector<std::string> commandLine(const ToolCall& call, TreeView& view, bool&
       if (!h->is_number()) throw BadArgument{"\"minTextHeight\" must be a number"};
       words.push_back(h->dump());
     }
+  } else if (n == "key") {
+    const json* keys = argument(a, "keys");
+    if (keys == nullptr) throw BadArgument{"missing argument \"keys\""};
+    if (!keys->is_array() || keys->empty() || keys->size() > 100) {
+      throw BadArgument{"\"keys\" must be a list of 1 to 100 chords"};
+    }
+    for (const auto& k : *keys) {
+      if (!k.is_string()) throw BadArgument{"\"keys\" must hold only strings"};
+      words.push_back(checkedText(k.get<std::string>(), "keys"));
+    }
+  } else if (n == "type") {
+    words.push_back(*stringArg(a, "text", true));
+  } else if (n == "click" || n == "scroll") {
+    words.push_back(pointWord(a));
+    if (n == "click") {
+      if (auto button = stringArg(a, "button", false)) words.push_back(*button);
+    } else {
+      auto lines = intArg(a, "lines", -200, 200);
+      auto columns = intArg(a, "columns", -200, 200);
+      if (!lines && !columns) throw BadArgument{"give \"lines\" or \"columns\""};
+      words.push_back(std::to_string(lines.value_or(0)));
+      words.push_back(std::to_string(columns.value_or(0)));
+    }
+  } else if (n == "screenshot") {
+    words.push_back("-");
+    if (auto display = intArg(a, "display", 0, UINT32_MAX)) {
+      words.push_back("display");
+      words.push_back(std::to_string(*display));
+    }
+    if (boolArg(a, "ocr")) words.push_back("ocr");
   }
   return words;
+}
+
+// Screenshot answers: the picture as image content, the rest of the record as text and as
+// structured content.
+json screenshotResult(json payload, const std::string& text) {
+  if (payload.value("ok", true) == false) {
+    return {{"content", textContent(text)}, {"structuredContent", std::move(payload)},
+            {"isError", true}};
+  }
+  std::string png;
+  if (auto it = payload.find("png"); it != payload.end() && it->is_string()) {
+    png = it->get<std::string>();
+    payload.erase(it);
+  }
+  json content = json::array();
+  if (!png.empty()) content.push_back({{"type", "image"}, {"data", png}, {"mimeType", "image/png"}});
+  // The record's text in its own key order: the picture is its last field.
+  std::string rest = serialize(payload);
+  std::size_t at = text.rfind(",\"png\":\"");
+  if (at != std::string::npos && text.size() >= at + 10 && text.compare(text.size() - 2, 2, "\"}") == 0 &&
+      std::all_of(text.begin() + static_cast<std::ptrdiff_t>(at + 8), text.end() - 2, [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/' ||
+               c == '=' || c == '\\';
+      })) {
+    rest = text.substr(0, at) + "}";
+  }
+  content.push_back({{"type", "text"}, {"text", std::move(rest)}});
+  return {{"content", std::move(content)}, {"structuredContent", std::move(payload)},
+          {"isError", false}};
 }
 
 // `walkStopped`: the walk itself reached its node limit, so more than `omitted` was left out.
@@ -407,6 +569,7 @@ ToolAnswer callTool(const ToolCall& call, const Runner& run) {
     bool walkStopped = limits.maxNodes && snapshotNodes(payload) >= *limits.maxNodes;
     return {treeResult(std::move(payload), view, textFormat, walkStopped), false};
   }
+  if (call.name == "screenshot") return {screenshotResult(std::move(payload), outcome.json), false};
   bool failed = payload.contains("ok") && payload["ok"] == false;
   return {{{"content", textContent(outcome.json)},
            {"structuredContent", std::move(payload)},

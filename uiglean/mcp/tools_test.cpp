@@ -36,7 +36,7 @@ struct FakeRun {
   }
 };
 
-TEST(ToolTable, FourteenToolsWithObjectSchemasAndDescriptions) {
+TEST(ToolTable, NineteenToolsWithObjectSchemasAndDescriptions) {
   const json& list = toolList();
   std::set<std::string> names;
   for (const auto& t : list) {
@@ -50,7 +50,8 @@ TEST(ToolTable, FourteenToolsWithObjectSchemasAndDescriptions) {
   }
   EXPECT_EQ(names, (std::set<std::string>{"tree", "press", "focus", "reveal", "altui", "setvalue",
                                           "settle", "menus", "menuclick", "activate", "windows",
-                                          "focuswindow", "world", "ocr"}));
+                                          "focuswindow", "world", "ocr", "key", "type", "click",
+                                          "scroll", "screenshot"}));
   EXPECT_TRUE(knownTool("menuclick"));
   EXPECT_FALSE(knownTool("Tree"));
 }
@@ -74,6 +75,14 @@ TEST(ToolCalls, ArgumentsBecomeTheSubcommandsWords) {
       {"activate", {{"app", "gedit"}}, {"activate", "gedit"}},
       {"ocr", {{"path", "/tmp/a.png"}, {"minTextHeight", 0.5}}, {"ocr", "/tmp/a.png", "0.5"}},
       {"world", {{"unused", 1}}, {"world"}},
+      {"key", {{"keys", {"ctrl+s", "Return"}}}, {"key", "ctrl+s", "Return"}},
+      {"type", {{"text", "a; $(rm -rf /)"}}, {"type", "a; $(rm -rf /)"}},
+      {"click", {{"ref", "w0.1"}, {"button", "double"}}, {"click", "w0.1", "double"}},
+      {"click", {{"x", 10.25}, {"y", -3}}, {"click", "10.250,-3.000"}},
+      {"scroll", {{"ref", "w0"}, {"lines", -3}}, {"scroll", "w0", "-3", "0"}},
+      {"scroll", {{"x", 1}, {"y", 2}, {"columns", 4}}, {"scroll", "1.000,2.000", "0", "4"}},
+      {"screenshot", json::object(), {"screenshot", "-"}},
+      {"screenshot", {{"display", 3}, {"ocr", true}}, {"screenshot", "-", "display", "3", "ocr"}},
   };
   for (const auto& c : cases) {
     FakeRun run;
@@ -117,6 +126,20 @@ TEST(ToolCalls, BadArgumentsAreNeverRunAndAreReportedAsTheVersionAsks) {
       {"tree", {{"interactive", "yes"}}},
       {"focuswindow", {{"window", 1.5}}},
       {"ocr", {{"path", "/a"}, {"minTextHeight", "x"}}},
+      {"key", json::object()},
+      {"key", {{"keys", json::array()}}},
+      {"key", {{"keys", "ctrl+s"}}},
+      {"key", {{"keys", {"ctrl+s", 3}}}},
+      {"type", {{"text", 5}}},
+      {"click", json::object()},
+      {"click", {{"x", 3}}},
+      {"click", {{"ref", "w0"}, {"x", 1}, {"y", 2}}},
+      {"click", {{"x", 1e7}, {"y", 2}}},
+      {"click", {{"x", "1"}, {"y", 2}}},
+      {"scroll", {{"ref", "w0"}}},
+      {"scroll", {{"ref", "w0"}, {"lines", -201}}},
+      {"screenshot", {{"display", -1}}},
+      {"screenshot", {{"ocr", "yes"}}},
   };
   for (const auto& [name, args] : bad) {
     FakeRun run;
@@ -143,6 +166,24 @@ TEST(ToolCalls, FailuresAndRefusalsAreErrorResults) {
   ToolAnswer refused = callTool(call("press", {{"ref", "w0"}}), run.runner());
   EXPECT_EQ(refused.result["isError"], true);
   EXPECT_EQ(refused.result["structuredContent"]["error"], "AXPress failed (-25200)");
+}
+
+TEST(ToolCalls, AScreenshotIsImageContentAndItsRecordWithoutThePicture) {
+  FakeRun run;
+  run.outcome = RunOutcome{0, R"({"ok":true,"w":2,"h":1,"window":9,"png":"iVBO\/w0K"})", ""};
+  ToolAnswer a = callTool(call("screenshot", json::object()), run.runner());
+  ASSERT_EQ(a.result["content"].size(), 2u);
+  EXPECT_EQ(a.result["content"][0],
+            json({{"type", "image"}, {"data", "iVBO/w0K"}, {"mimeType", "image/png"}}));
+  EXPECT_EQ(a.result["content"][1]["text"], R"({"ok":true,"w":2,"h":1,"window":9})");
+  EXPECT_EQ(a.result["structuredContent"], json::parse(R"({"ok":true,"w":2,"h":1,"window":9})"));
+  EXPECT_EQ(a.result["isError"], false);
+
+  run.outcome = RunOutcome{0, R"({"ok":false,"error":"the window is not on the screen"})", ""};
+  ToolAnswer refused = callTool(call("screenshot", json::object()), run.runner());
+  EXPECT_EQ(refused.result["isError"], true);
+  EXPECT_EQ(refused.result["content"].size(), 1u);
+  EXPECT_EQ(refused.result["content"][0]["type"], "text");
 }
 
 json node(const std::string& ref, const std::string& role, json kids = json::array(),

@@ -4,6 +4,7 @@
 
 #include <xcb/xtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -127,6 +128,60 @@ bool pressKey(std::uint32_t keysym, bool control, bool shift) {
   tap(key->first, ctrl, shiftCode);
   syncDisplay();
   return true;
+}
+
+std::optional<std::string> inputUnavailable() {
+  if (display() == nullptr) {
+    return std::string(
+        "no X display: synthesized input needs an X server with the XTEST extension, which a "
+        "Wayland session without X does not offer");
+  }
+  if (!hasTestExtension()) return std::string("the X server has no XTEST extension");
+  return std::nullopt;
+}
+
+std::optional<std::string> strikeKey(std::uint32_t keysym,
+                                     const std::vector<std::uint32_t>& modifiers) {
+  if (auto why = inputUnavailable()) return why;
+  auto k = readKeymap();
+  if (!k) return std::string("the X server's keyboard map could not be read");
+  std::vector<xcb_keycode_t> held;
+  for (std::uint32_t m : modifiers) {
+    auto code = find(*k, m);
+    if (!code) return std::string("the keyboard map has no key for a modifier (keysym ") +
+                      std::to_string(m) + ")";
+    held.push_back(code->first);
+  }
+  auto key = find(*k, keysym);
+  std::optional<xcb_keycode_t> bound;
+  if (!key) {
+    std::vector<xcb_keycode_t> spare = spareCodes(*k);
+    if (spare.empty()) return std::string("the keyboard map has no key for it and no spare keycode");
+    bound = spare.front();
+    bind(*k, *bound, keysym);
+    syncDisplay();
+    key = std::make_pair(*bound, false);
+  }
+  if (key->second) {
+    auto shift = find(*k, 0xffe1);
+    if (shift && std::find(held.begin(), held.end(), shift->first) == held.end()) {
+      held.push_back(shift->first);
+    }
+  }
+  for (xcb_keycode_t code : held) fake(XCB_KEY_PRESS, code);
+  fake(XCB_KEY_PRESS, key->first);
+  fake(XCB_KEY_RELEASE, key->first);
+  for (auto it = held.rbegin(); it != held.rend(); ++it) fake(XCB_KEY_RELEASE, *it);
+  syncDisplay();
+  if (bound) {
+    // The application reads the key with the map it has; it must have read it before the
+    // spare keycode goes back to nothing.
+    struct timespec tick{0, 150'000'000};
+    nanosleep(&tick, nullptr);
+    bind(*k, *bound, 0);
+    syncDisplay();
+  }
+  return std::nullopt;
 }
 
 bool typeText(const std::string& text, const std::function<bool()>& arrived) {

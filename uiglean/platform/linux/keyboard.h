@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace uiglean::lx {
 
@@ -20,6 +22,15 @@ std::uint32_t keysymFor(std::uint32_t scalar);
 // Presses and releases one key, with control and shift held when asked. False when there is no
 // display or no test extension.
 bool pressKey(std::uint32_t keysym, bool control = false, bool shift = false);
+
+// Why synthesized input cannot reach the display (none, or no test extension), or nothing.
+std::optional<std::string> inputUnavailable();
+
+// Presses the modifier keys (keysyms, such as Control_L), then the key of `keysym` (with shift
+// too when the keyboard map has it on its shifted level only), and releases them in reverse. A
+// keysym that the map lacks is bound to a spare keycode for the time of the stroke. Nothing when
+// done, else why not.
+std::optional<std::string> strikeKey(std::uint32_t keysym, const std::vector<std::uint32_t>& modifiers);
 
 // Types the text (UTF-8) key by key into whatever has the keyboard focus. Characters that the
 // keyboard map lacks are bound to spare keycodes for the time of the typing, and the map is put

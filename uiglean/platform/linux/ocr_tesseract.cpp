@@ -531,6 +531,14 @@ Image loadImage(const std::string& path) {
   return Image{std::move(impl)};
 }
 
+Image adoptPicture(Pix* pix) {
+  PixPtr owned(pix);
+  if (!owned || pixGetWidth(pix) <= 0 || pixGetHeight(pix) <= 0) return {};
+  auto impl = std::make_shared<ImageImpl>();
+  impl->pix = std::move(owned);
+  return Image{std::move(impl)};
+}
+
 Bitmap imageBitmap(const Image& image) {
   if (!image || !image.impl->pix) return {};
   quietLeptonica();

@@ -9,7 +9,15 @@
 #include <string>
 #include <vector>
 
+struct Pix;
+
 namespace uiglean {
+
+struct Image;
+
+// An image over a picture already in memory (a screen capture); the image owns `pix` from then
+// on. A null handle for a null or empty picture.
+Image adoptPicture(Pix* pix);
 
 // Largest image (in pixels) that is decoded; bigger ones are reported as unreadable rather than
 // tying up gigabytes of memory.

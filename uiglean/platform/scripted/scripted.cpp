@@ -6,6 +6,8 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -853,6 +855,159 @@ TextRecognitionResult performTextRecognition(const Bitmap& bitmap,
   }
   r.observations = it->second.observations;
   return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Synthesized input and screen capture: every event is journaled; secure input (the scene's
+// "secureInput") refuses key strokes and typing as macOS does. A capture shows the scene's image
+// named "window:N" or "display:N": its size, and its text for the recognizer.
+
+namespace {
+
+const char* namedKeyText(NamedKey key) {
+  static const char* names[] = {"enter", "tab", "space", "backspace", "escape", "delete", "home",
+                                "end", "pageup", "pagedown", "left", "right", "up", "down"};
+  auto k = static_cast<std::size_t>(key);
+  return k < std::size(names) ? names[k] : "function";
+}
+
+std::optional<std::string> refusedKeys() {
+  if (scene().secureInput) return std::string("secure input is on");
+  return std::nullopt;
+}
+
+std::uint32_t crc32(const std::string& bytes, std::size_t from) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xedb88320U ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t c = 0xffffffffU;
+  for (std::size_t i = from; i < bytes.size(); ++i) {
+    c = table[(c ^ static_cast<unsigned char>(bytes[i])) & 0xff] ^ (c >> 8);
+  }
+  return c ^ 0xffffffffU;
+}
+
+void putBig32(std::string& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
+}
+
+void chunk(std::string& png, const char* type, const std::string& data) {
+  putBig32(png, static_cast<std::uint32_t>(data.size()));
+  std::size_t start = png.size();
+  png += type;
+  png += data;
+  putBig32(png, crc32(png, start));
+}
+
+// A white picture of that size as a PNG: one bit of grey per pixel, stored without compression.
+std::string whitePng(std::uint32_t width, std::uint32_t height) {
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  std::string header;
+  putBig32(header, width);
+  putBig32(header, height);
+  header += std::string("\x01\x00\x00\x00\x00", 5);  // 1 bit, grey, deflate, no filter, no interlace
+  chunk(png, "IHDR", header);
+  std::string row(1 + (width + 7) / 8, '\xff');
+  row[0] = '\0';  // filter: none
+  std::string raw;
+  raw.reserve(row.size() * height);
+  for (std::uint32_t y = 0; y < height; ++y) raw += row;
+  std::string z("\x78\x01", 2);
+  std::uint32_t a = 1, b = 0;
+  for (char ch : raw) {
+    a = (a + static_cast<unsigned char>(ch)) % 65521;
+    b = (b + a) % 65521;
+  }
+  for (std::size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+    std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
+    bool last = at + n >= raw.size();
+    z += static_cast<char>(last ? 1 : 0);
+    z += static_cast<char>(n & 0xff);
+    z += static_cast<char>(n >> 8);
+    z += static_cast<char>(~n & 0xff);
+    z += static_cast<char>((~n >> 8) & 0xff);
+    z.append(raw, at, n);
+    if (last) break;
+  }
+  putBig32(z, (b << 16) | a);
+  chunk(png, "IDAT", z);
+  chunk(png, "IEND", "");
+  return png;
+}
+
+ScreenCapture capture(const std::string& name, const char* call, std::uint32_t id) {
+  ScreenCapture c;
+  auto it = scene().images.find(name);
+  bool found = it != scene().images.end() && !it->second.noBitmap;
+  journal({{"call", call}, {"id", id}, {"result", found}});
+  if (!found) {
+    c.error = name + " cannot be captured";
+    return c;
+  }
+  const SImage& img = it->second;
+  if (img.w <= 0 || img.h <= 0 || img.w > 65535 || img.h > 65535 || img.w * img.h > 64LL << 20) {
+    c.error = name + " is too large to capture";
+    return c;
+  }
+  c.width = img.w;
+  c.height = img.h;
+  c.png = whitePng(static_cast<std::uint32_t>(img.w), static_cast<std::uint32_t>(img.h));
+  auto handle = std::make_shared<ImageImpl>();
+  handle->path = name;
+  c.image = Image{handle};
+  return c;
+}
+
+}  // namespace
+
+std::optional<std::string> postKeyStroke(const KeyStroke& stroke) {
+  auto refused = refusedKeys();
+  json j{{"call", "CGEventPost"}, {"event", "key"}, {"modifiers", stroke.modifiers}};
+  if (stroke.named) {
+    j["key"] = namedKeyText(*stroke.named);
+    auto k = static_cast<int>(*stroke.named);
+    if (k >= static_cast<int>(NamedKey::f1)) j["key"] = "f" + std::to_string(k - static_cast<int>(NamedKey::f1) + 1);
+  } else {
+    j["character"] = stroke.character;
+  }
+  if (refused) j["refused"] = *refused;
+  journal(std::move(j));
+  return refused;
+}
+
+std::optional<std::string> postText(const std::string& text) {
+  auto refused = refusedKeys();
+  json j{{"call", "CGEventPost"}, {"event", "text"}, {"text", text}};
+  if (refused) j["refused"] = *refused;
+  journal(std::move(j));
+  return refused;
+}
+
+std::optional<std::string> postMouseClick(Point where, MouseButton button, std::int32_t clicks) {
+  static const char* buttons[] = {"left", "right", "middle"};
+  journal({{"call", "CGEventPost"}, {"event", "click"}, {"x", where.x}, {"y", where.y},
+           {"button", buttons[static_cast<int>(button)]}, {"clicks", clicks}});
+  return std::nullopt;
+}
+
+std::optional<std::string> postScrollWheel(Point where, std::int32_t lines, std::int32_t columns) {
+  journal({{"call", "CGEventPost"}, {"event", "scroll"}, {"x", where.x}, {"y", where.y},
+           {"lines", lines}, {"columns", columns}});
+  return std::nullopt;
+}
+
+ScreenCapture captureWindow(std::uint32_t windowNumber) {
+  return capture("window:" + std::to_string(windowNumber), "CGWindowListCreateImage", windowNumber);
+}
+
+ScreenCapture captureDisplay(std::uint32_t displayId) {
+  return capture("display:" + std::to_string(displayId), "CGDisplayCreateImage", displayId);
 }
 
 }  // namespace uiglean
