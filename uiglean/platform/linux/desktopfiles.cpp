@@ -128,45 +128,6 @@ const std::vector<DesktopEntry>& desktopEntries() {
   return entries;
 }
 
-std::optional<std::string> desktopIdForClass(const std::string& instance,
-                                             const std::string& klass) {
-  const auto& entries = desktopEntries();
-  for (const auto& e : entries) {
-    if (!e.startupWMClass.empty() &&
-        (e.startupWMClass == klass || e.startupWMClass == instance)) {
-      return e.id;
-    }
-  }
-  for (const auto& e : entries) {
-    if ((!klass.empty() && equalsIgnoringAsciiCase(e.id, klass)) ||
-        (!instance.empty() && equalsIgnoringAsciiCase(e.id, instance))) {
-      return e.id;
-    }
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> desktopIdForProgram(const std::string& processName,
-                                               const std::string& exe) {
-  if (!processName.empty()) {
-    if (auto id = desktopIdForClass(processName, processName)) return id;
-  }
-  std::string file = exe.substr(exe.rfind('/') + 1);
-  if (file.empty()) return std::nullopt;
-  // Entries shown in menus first: a NoDisplay entry running the same program is usually a
-  // helper's (a URL handler, a settings page).
-  for (bool shown : {true, false}) {
-    for (const auto& e : desktopEntries()) {
-      if (e.hidden || !e.isApplication || e.noDisplay == shown) continue;
-      auto argv = execArguments(e.exec);
-      if (argv && !argv->empty() && (*argv)[0].substr((*argv)[0].rfind('/') + 1) == file) {
-        return e.id;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 namespace {
 
 // The general escapes of a desktop entry string value.
@@ -278,13 +239,13 @@ std::optional<std::vector<std::string>> execArguments(const std::string& exec) {
 const DesktopEntry* launchableEntry(const std::string& query) {
   const auto& entries = desktopEntries();
   auto launchable = [](const DesktopEntry& e) {
-    return e.isApplication && !e.hidden && !e.noDisplay && !e.exec.empty();
+    return e.isApplication && !e.hidden && !e.exec.empty();
   };
   for (const auto& e : entries) {
     if (e.id == query && launchable(e)) return &e;
   }
   for (const auto& e : entries) {
-    if (!launchable(e)) continue;
+    if (!launchable(e) || e.noDisplay) continue;
     if ((!e.name.empty() && equalsIgnoringAsciiCase(e.name, query)) ||
         equalsIgnoringAsciiCase(programName(e.exec), query)) {
       return &e;
@@ -293,7 +254,7 @@ const DesktopEntry* launchableEntry(const std::string& query) {
   return nullptr;
 }
 
-bool launchDetached(const std::vector<std::string>& argv) {
+bool launchDetached(const std::vector<std::string>& argv, const std::string& desktopFile) {
   if (argv.empty() || argv[0].empty()) return false;
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -313,6 +274,14 @@ bool launchDetached(const std::vector<std::string>& argv) {
     }
     pid_t grandchild = ::fork();
     if (grandchild == 0) {
+      if (!desktopFile.empty()) {
+        // This process is single-threaded: setting the environment between fork and exec is safe.
+        ::setenv("GIO_LAUNCHED_DESKTOP_FILE", desktopFile.c_str(), 1);
+        ::setenv("GIO_LAUNCHED_DESKTOP_FILE_PID", std::to_string(::getpid()).c_str(), 1);
+      } else {
+        ::unsetenv("GIO_LAUNCHED_DESKTOP_FILE");
+        ::unsetenv("GIO_LAUNCHED_DESKTOP_FILE_PID");
+      }
       ::execvp(args[0], args.data());
       ::_exit(127);
     }
