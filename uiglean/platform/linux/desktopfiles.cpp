@@ -111,8 +111,12 @@ const std::vector<DesktopEntry>& desktopEntries() {
       if (it.depth() > 4) it.disable_recursion_pending();
       const fs::path& p = it->path();
       if (p.extension() != ".desktop" || !it->is_regular_file(ec)) continue;
-      std::string rel = fs::relative(p, root, ec).string();
-      if (ec) continue;
+      // The path below the folder, as the iterator built it (no symbolic link resolved: that
+      // would cost a system call per component of every file).
+      std::string full = p.string();
+      std::string prefix = root.string() + "/";
+      if (full.compare(0, prefix.size(), prefix) != 0) continue;
+      std::string rel = full.substr(prefix.size());
       rel = rel.substr(0, rel.size() - 8);
       for (char& c : rel) {
         if (c == '/') c = '-';

@@ -138,10 +138,10 @@ const DesktopEntry* identifyProcess(const ProcessClues& c,
                                     const std::vector<DesktopEntry>& entries) {
   if (const DesktopEntry* e = byLauncherRecord(c.launchedFile, entries)) return e;
   if (const DesktopEntry* e = byId(c.applicationIds, entries)) return e;
+  if (const DesktopEntry* e = byStartupClass(c, entries)) return e;
   if (c.busNames) {
     if (const DesktopEntry* e = byId(c.busNames(), entries)) return e;
   }
-  if (const DesktopEntry* e = byStartupClass(c, entries)) return e;
   if (const DesktopEntry* e = byNameLikeId(c, entries)) return e;
   if (const DesktopEntry* e = byLauncherRecord(c.parentLaunchedFile, entries)) return e;
   return byProgram(c, entries);

@@ -43,9 +43,10 @@ struct ProcessClues {
 //   1. the launcher's record for the process: the entry at that path, else of that file name;
 //   2. an application id equal to an entry's ID (GTK applications and D-Bus activatable ones are
 //      named so);
-//   3. a session-bus name of the process equal to an entry's ID;
-//   4. a window class equal to an entry's StartupWMClass (class before instance, exact before
+//   3. a window class equal to an entry's StartupWMClass (class before instance, exact before
 //      ASCII case ignored); the process name stands in for a class when it has no window;
+//   4. a session-bus name of the process equal to an entry's ID (asked only here, since it costs
+//      a question to the bus daemon per name);
 //   5. an entry's ID equal, ASCII case ignored, to a window class or instance or an application id,
 //      or the last dot-separated part of either equal to the other's (org.kde.kcalc and kcalc,
 //      org.xfce.Thunar and thunar);

@@ -116,7 +116,7 @@ TEST(Identity, TheLaunchersRecordOutweighsWindowsButAParentsDoesNot) {
   EXPECT_EQ(idOf(child, entries), "sakura");
 }
 
-TEST(Identity, BusNamesAreAskedOnlyWhenTheWindowsDoNotTell) {
+TEST(Identity, BusNamesAreAskedOnlyWhenIdsAndStartupClassesDoNotTell) {
   auto entries = debianEntries();
   int asked = 0;
   ProcessClues c = windowed({"org.gnome.gedit"}, {}, "/usr/bin/gedit");
@@ -127,6 +127,10 @@ TEST(Identity, BusNamesAreAskedOnlyWhenTheWindowsDoNotTell) {
   EXPECT_EQ(idOf(c, entries), "org.gnome.gedit");
   EXPECT_EQ(asked, 0);
   c.applicationIds.clear();
+  c.windowClasses = {{"libreoffice", "libreoffice-writer"}};
+  EXPECT_EQ(idOf(c, entries), "libreoffice-writer");
+  EXPECT_EQ(asked, 0);
+  // Before names that are only like an ID.
   c.windowClasses = {{"gedit", "Gedit"}};
   EXPECT_EQ(idOf(c, entries), "org.kde.kcalc");
   EXPECT_EQ(asked, 1);
