@@ -1,6 +1,11 @@
 #include "uiglean/platform/linux/identity.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 namespace uiglean::lx {
 namespace {
@@ -185,6 +190,56 @@ TEST(LauncherRecord, OnlyARecordThatNamesTheProcessOrItsParent) {
             Pair());
   EXPECT_EQ(launcherRecord("GIO_LAUNCHED_DESKTOP_FILE=/a.desktop", 42, 1), Pair());
   EXPECT_EQ(launcherRecord("", 42, 1), Pair());
+}
+
+}  // namespace
+}  // namespace uiglean::lx
+
+namespace uiglean::lx {
+namespace {
+
+// A real process read through /proc: a program whose name has the parentheses and blanks that
+// end the name field of /proc/PID/stat, started with a launcher record naming its parent (us).
+TEST(ProcessClues, ReadFromProcWhateverTheProcessIsCalled) {
+  char dirTemplate[] = "/tmp/uiglean-identity-XXXXXX";
+  ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+  std::string program = std::string(dirTemplate) + "/a) 1 (b";
+  ASSERT_EQ(::symlink("/bin/sleep", program.c_str()), 0);
+  std::string file = "GIO_LAUNCHED_DESKTOP_FILE=/usr/share/applications/x.desktop";
+  std::string owner = "GIO_LAUNCHED_DESKTOP_FILE_PID=" + std::to_string(::getpid());
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char* argv[] = {const_cast<char*>("x y"), const_cast<char*>("30"), nullptr};
+    char* envp[] = {file.data(), owner.data(), nullptr};
+    ::execve(program.c_str(), argv, envp);
+    ::_exit(127);
+  }
+  ProcessClues c;
+  for (int i = 0; i < 200; ++i) {
+    c = cluesOfProcess(child, {});
+    if (c.processName == "a) 1 (b") break;
+    ::usleep(10'000);
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::unlink(program.c_str());
+  ::rmdir(dirTemplate);
+
+  EXPECT_EQ(c.processName, "a) 1 (b");
+  EXPECT_EQ(c.commandLine, (std::vector<std::string>{"x y", "30"}));
+  EXPECT_EQ(c.exe.substr(c.exe.rfind('/') + 1), "sleep");
+  // The record names its parent, not itself.
+  EXPECT_EQ(c.launchedFile, "");
+  EXPECT_EQ(c.parentLaunchedFile, "/usr/share/applications/x.desktop");
+  EXPECT_TRUE(c.windowClasses.empty());
+
+  // No such process: no clues, and nothing that matches.
+  for (std::int32_t pid : {0, -1, 0x7fffffff}) {
+    ProcessClues none = cluesOfProcess(pid, {});
+    EXPECT_TRUE(none.exe.empty() && none.commandLine.empty() && none.processName.empty()) << pid;
+    EXPECT_EQ(identifyProcess(none, debianEntries()), nullptr) << pid;
+  }
 }
 
 }  // namespace
