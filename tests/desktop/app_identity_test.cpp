@@ -110,8 +110,11 @@ class Identity : public DesktopApp {
     EXPECT_EQ(r.status, 0) << r.err;
     for (int i = 0; i < 200; ++i) {
       auto pids = processesRunning(exe);
-      json tree = uiglean({"tree"}).outJson();
-      if (pids.size() == 1 && tree.value("pid", 0) == pids[0] && !tree["windows"].empty()) {
+      // While it starts, there may be no frontmost application at all.
+      RunResult snapshot = uiglean({"tree"});
+      json tree = json::parse(snapshot.out, nullptr, false);
+      if (snapshot.status == 0 && tree.is_object() && pids.size() == 1 &&
+          tree.value("pid", 0) == pids[0] && !tree["windows"].empty()) {
         return pids[0];
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
