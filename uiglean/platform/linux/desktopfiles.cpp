@@ -1,20 +1,21 @@
 #include "uiglean/platform/linux/desktopfiles.h"
 
-#include "uiglean/platform/linux/strings.h"
-
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <string_view>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
+
+#include "uiglean/platform/linux/strings.h"
 
 namespace uiglean::lx {
 
@@ -95,11 +96,51 @@ std::optional<DesktopEntry> readDesktopFile(const std::string& path) {
   return parseDesktopEntry(text);
 }
 
+namespace {
+
+struct InstalledEntries {
+  std::vector<DesktopEntry> entries;
+  bool read = false;
+  bool recheck = false;
+  // The folders read and when each last changed: an installation or removal changes its folder.
+  std::vector<std::pair<std::string, std::int64_t>> folders;
+};
+
+InstalledEntries& installed() {
+  static InstalledEntries i;
+  return i;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> applicationFolders() {
+  std::vector<std::pair<std::string, std::int64_t>> out;
+  for (const auto& dir : dataDirs()) {
+    std::string root = dir + "/applications";
+    struct stat st {};
+    std::int64_t changed = -1;
+    if (::stat(root.c_str(), &st) == 0) {
+      changed = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    }
+    out.emplace_back(root, changed);
+  }
+  return out;
+}
+
+}  // namespace
+
+void recheckDesktopEntries() { installed().recheck = true; }
+
 const std::vector<DesktopEntry>& desktopEntries() {
-  static std::vector<DesktopEntry> entries;
-  static bool read = false;
-  if (read) return entries;
-  read = true;
+  InstalledEntries& in = installed();
+  if (in.read && in.recheck) {
+    in.recheck = false;
+    if (applicationFolders() != in.folders) in.read = false;
+  }
+  if (in.read) return in.entries;
+  in.read = true;
+  in.recheck = false;
+  in.folders = applicationFolders();
+  std::vector<DesktopEntry>& entries = in.entries;
+  entries.clear();
   std::set<std::string> ids;
   namespace fs = std::filesystem;
   for (const auto& dir : dataDirs()) {
@@ -144,11 +185,21 @@ std::string unescapeValue(const std::string& v) {
     }
     char n = v[++i];
     switch (n) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
       default:
         // Not a value escape: kept for the Exec quoting rules.
         out += '\\';
@@ -231,7 +282,8 @@ std::optional<std::vector<std::string>> execArguments(const std::string& exec) {
       return std::nullopt;  // an unknown field code
     }
     // Reserved characters must be quoted.
-    if (std::string_view("\t'><~|&;$*?#()`\\").find(c) != std::string_view::npos) return std::nullopt;
+    if (std::string_view("\t'><~|&;$*?#()`\\").find(c) != std::string_view::npos)
+      return std::nullopt;
     cur += c;
     onlyCode = false;
   }

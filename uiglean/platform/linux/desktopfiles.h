@@ -25,9 +25,12 @@ std::optional<DesktopEntry> parseDesktopEntry(const std::string& text);
 // read or has no [Desktop Entry] group.
 std::optional<DesktopEntry> readDesktopFile(const std::string& path);
 
-// Every .desktop file in $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS/applications, read
-// once per run; an ID found in an earlier folder hides the same ID in later ones.
+// Every .desktop file in $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS/applications; an ID
+// found in an earlier folder hides the same ID in later ones. Read once, and again after
+// recheckDesktopEntries() when one of those folders changed since (a new run of a long-lived
+// process: an application installed or removed in between).
 const std::vector<DesktopEntry>& desktopEntries();
+void recheckDesktopEntries();
 
 // The installed, launchable application a query names: the entry whose desktop-file ID equals it,
 // else whose Name= or program name (the Exec line's first word without its folder) equals it

@@ -1,12 +1,15 @@
 #include "uiglean/platform/linux/desktopfiles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace uiglean::lx {
 namespace {
@@ -104,6 +107,39 @@ TEST(DesktopFiles, IdsFromTheFoldersInOrder) {
   std::filesystem::remove_all(root);
   EXPECT_EQ(names,
             (std::map<std::string, std::string>{{"kde-calc", "Mine"}, {"viewer", "User's"}}));
+}
+
+}  // namespace
+}  // namespace uiglean::lx
+
+namespace uiglean::lx {
+namespace {
+
+// A long-lived process sees what was installed and removed between two runs.
+TEST(DesktopFiles, ReadAgainWhenAFolderChanged) {
+  char dirTemplate[] = "/tmp/uiglean-apps-XXXXXX";
+  ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+  std::string root = dirTemplate;
+  writeFile(root + "/applications/first.desktop", "[Desktop Entry]\nName=First\nExec=f\n");
+  ::setenv("XDG_DATA_HOME", root.c_str(), 1);
+  ::setenv("XDG_DATA_DIRS", (root + "/none").c_str(), 1);
+  auto ids = [] {
+    std::set<std::string> out;
+    for (const auto& e : desktopEntries()) out.insert(e.id);
+    return out;
+  };
+  // The folder last changed a while ago, so that what follows changes its time whatever the
+  // clock's resolution.
+  struct timespec past[2] = {{1'000'000, 0}, {1'000'000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (root + "/applications").c_str(), past, 0), 0);
+  recheckDesktopEntries();  // whatever an earlier test of this process read
+  EXPECT_EQ(ids(), (std::set<std::string>{"first"}));
+  writeFile(root + "/applications/second.desktop", "[Desktop Entry]\nName=Second\nExec=s\n");
+  std::filesystem::remove(root + "/applications/first.desktop");
+  EXPECT_EQ(ids(), (std::set<std::string>{"first"}));  // within one run: as read
+  recheckDesktopEntries();
+  EXPECT_EQ(ids(), (std::set<std::string>{"second"}));
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

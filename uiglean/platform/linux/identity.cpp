@@ -314,6 +314,9 @@ std::optional<std::string> desktopIdOfProcess(std::int32_t pid,
   return id;
 }
 
-void forgetIdentities() { run() = RunIdentities{}; }
+void forgetIdentities() {
+  run() = RunIdentities{};
+  recheckDesktopEntries();
+}
 
 }  // namespace uiglean::lx
