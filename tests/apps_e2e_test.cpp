@@ -138,9 +138,12 @@ TEST(Activate, LaunchesFromTheSecondCandidatePath) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, R"({"ok":true})");
   EXPECT_EQ(r.count("activateWithOptions"), 0u);
+  // The query, then the running applications' identifiers, each once: none of them is the
+  // application found.
   auto lookups = r.calls("URLForApplicationWithBundleIdentifier");
-  ASSERT_EQ(lookups.size(), 1u);
+  ASSERT_EQ(lookups.size(), 2u);
   EXPECT_EQ(lookups[0]["bundleId"], "Calculator");
+  EXPECT_EQ(lookups[1]["bundleId"], "com.apple.finder");
   auto probes = r.calls("fileExistsAtPath");
   ASSERT_EQ(probes.size(), 2u);
   EXPECT_EQ(probes[0]["path"], "/Applications/Calculator.app");
@@ -167,6 +170,49 @@ TEST(Activate, InstalledBundleIdentifierAndTheFirstCandidatePath) {
   // Nothing comes of that launch, so the poll runs out.
   EXPECT_EQ(both.outJson(), okFalse(R"("Both" did not come to the front within 2s)"));
   EXPECT_EQ(both.count("usleep"), 20u);
+}
+
+// An application runs under a name that is not the one the caller typed, while the installed
+// application the caller named is that same application.
+json otherNameScene() {
+  return {{"frontmost", 1},
+          {"apps",
+           {{{"pid", 1}, {"name", "Finder"}, {"bundleId", "com.apple.finder"}},
+            {{"pid", 9}, {"name", "gedit"}, {"bundleId", "org.gnome.gedit"}}}},
+          {"installed",
+           {{{"bundleId", "org.gnome.gedit"},
+             {"url", "/Applications/Text Editor.app"},
+             {"launches", {{"pid", 301}, {"name", "gedit"}, {"bundleId", "org.gnome.gedit"}}}}}}};
+}
+
+TEST(Activate, ARunningApplicationNamedByAnotherOfItsNamesIsNeverLaunchedAgain) {
+  RunResult r = runScene(otherNameScene(), {"activate", "Text Editor"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.count("openApplicationAtURL"), 0u);
+  auto activations = r.calls("activateWithOptions");
+  ASSERT_EQ(activations.size(), 1u);
+  EXPECT_EQ(activations[0]["pid"], 9);
+  // In front under a name that does not contain the query: it is the one activated.
+  EXPECT_EQ(r.out, R"({"ok":true})");
+  EXPECT_EQ(r.count("usleep"), 1u);
+}
+
+TEST(Activate, ALaunchedApplicationCountsByItsInstalledIdentity) {
+  json scene = otherNameScene();
+  scene["apps"].erase(1);  // not running
+  RunResult r = runScene(scene, {"activate", "Text Editor"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.count("openApplicationAtURL"), 1u);
+  EXPECT_EQ(r.out, R"({"ok":true})");
+
+  // Another application in front whose identity is installed elsewhere does not count.
+  scene["installed"][0].erase("launches");
+  scene["installed"].push_back({{"bundleId", "com.apple.finder"}, {"url", "/System/Finder.app"}});
+  RunResult other = runScene(scene, {"activate", "Text Editor"});
+  EXPECT_EQ(other.outJson(), okFalse(R"("Text Editor" did not come to the front within 2s)"));
+  // Each identity is looked up once, however many polls see it in front.
+  EXPECT_EQ(
+      other.count("URLForApplicationWithBundleIdentifier", {{"bundleId", "com.apple.finder"}}), 1u);
 }
 
 TEST(Activate, NothingRunningOrInstalled) {

@@ -163,7 +163,8 @@ TEST_F(GtkApp, ADebianApplicationIsActivatedByNameAndShownInTheOverview) {
   }
   ASSERT_NE(found, nullptr) << world.dump();
   EXPECT_EQ((*found)["app"], "gtk3-widget-factory");
-  EXPECT_EQ((*found)["bundleId"], "org.gtk.WidgetFactory");  // _GTK_APPLICATION_ID
+  // Its desktop-file ID (its window class), not the application id GTK gives its windows.
+  EXPECT_EQ((*found)["bundleId"], "gtk3-widget-factory");
   // Ours back in front, then the factory by its name.
   EXPECT_EQ(uiglean({"activate", "uiglean-gtk-app"}).out, "{\"ok\":true}");
   EXPECT_EQ(uiglean({"tree"}).outJson()["pid"], pid);

@@ -46,22 +46,59 @@ bool frontMatches(const RunningApp& front, const std::string& query) {
 
 }  // namespace
 
+const std::optional<std::string>& installedUrlOf(InstalledUrls& known,
+                                                 const std::string& bundleId) {
+  auto it = known.find(bundleId);
+  if (it == known.end()) {
+    it = known.emplace(bundleId, urlForApplicationWithBundleIdentifier(bundleId)).first;
+  }
+  return it->second;
+}
+
+std::optional<RunningApp> runningAppInstalledAt(const std::vector<RunningApp>& apps,
+                                                const std::string& url, InstalledUrls& urls) {
+  for (const auto& app : apps) {
+    if (app.bundleIdentifier && installedUrlOf(urls, *app.bundleIdentifier) == url) return app;
+  }
+  return std::nullopt;
+}
+
 void cmdActivate() {
   if (args.size() < 2) fail("activate needs an app name or bundle id", 5);
   const std::string& query = args[1];
 
-  if (auto app = runningAppMatching(query)) {
-    activateApplication(*app, activateAllWindows);
-  } else {
-    auto url = installedApplication(query);
+  // What the front poll also accepts besides the query's own match: the application that was
+  // activated, or one of the application that was launched.
+  std::optional<std::int32_t> activatedPid;
+  std::optional<std::string> launchedUrl;
+  InstalledUrls urls;
+  std::vector<RunningApp> running = runningApplications();
+  auto app = runningAppMatching(running, query);
+  std::optional<std::string> url;
+  if (!app) {
+    url = installedApplication(query);
     if (!url) emit(errorResult("no app matching \"" + query + "\" is running or installed"));
+    // The query named the installed application by another of its names: a running copy of it
+    // is brought to the front, never a second one started.
+    app = runningAppInstalledAt(running, *url, urls);
+  }
+  if (app) {
+    activateApplication(*app, activateAllWindows);
+    activatedPid = app->pid;
+  } else {
     openApplicationAtURL(*url, true);
+    launchedUrl = url;
   }
 
   for (int poll = 0; poll < ACTIVATE_POLLS; ++poll) {
     sleepMicros(ACTIVATE_POLL_MICROS);
     auto front = frontmostApplication();
-    if (front && frontMatches(*front, query)) emit(okResult());
+    if (!front) continue;
+    if (frontMatches(*front, query) || front->pid == activatedPid) emit(okResult());
+    if (launchedUrl && front->bundleIdentifier &&
+        installedUrlOf(urls, *front->bundleIdentifier) == launchedUrl) {
+      emit(okResult());
+    }
   }
   emit(errorResult("\"" + query + "\" did not come to the front within 2s"));
 }

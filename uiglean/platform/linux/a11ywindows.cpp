@@ -118,4 +118,47 @@ std::int32_t focusStandIn(const ElementImpl& window) {
   return axerr::failure;
 }
 
+namespace {
+
+// The accessible window of `windows` that the X11 window `xid` of process `pid` shows.
+std::optional<Element> shownBy(std::int32_t pid, xcb_window_t xid, const ElementList& windows) {
+  for (const auto& w : windows) {
+    Node& n = fetch(*w.impl, Part::extents);
+    if (n.baseEnd != CallEnd::ok) continue;
+    if (windowFor(pid, n.name, n.x, n.y, n.width, n.height, n.hasExtents) == xid) return w;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Element> frontWindowOf(const std::string& bus) {
+  static std::map<std::string, std::pair<std::uint64_t, std::optional<Element>>> known;
+  auto it = known.find(bus);
+  if (it != known.end() && it->second.first == answersEpoch()) return it->second.second;
+  ElementList windows = windowsOf(bus);
+  std::optional<Element> front;
+  const AccessibleApp* app = appForBus(bus);
+  if (app != nullptr && app->pid > 0 && ownsServerWindow(app->pid)) {
+    if (auto active = activeWindow(); active && windowPid(*active) == app->pid) {
+      front = shownBy(app->pid, *active, windows);
+    }
+  }
+  if (!front) {
+    for (const auto& w : windows) {
+      if (hasState(fetch(*w.impl, Part::base).states, state::active)) {
+        front = w;
+        break;
+      }
+    }
+  }
+  known[bus] = {answersEpoch(), front};
+  return front;
+}
+
+bool isFrontWindow(const ElementImpl& window) {
+  auto front = frontWindowOf(window.bus);
+  return front && front->impl->path == window.path && front->impl->bus == window.bus;
+}
+
 }  // namespace uiglean::lx

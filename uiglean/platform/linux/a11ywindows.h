@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,13 @@ std::vector<StandInWindow> standInWindows();
 // GrabFocus): success when it is, or becomes, the active window; failure when the toolkit or the
 // compositor would not (Wayland compositors let no client raise itself at will).
 std::int32_t focusStandIn(const ElementImpl& window);
+
+// The application's window in front, the one the user sees and types into: the accessible
+// counterpart of the X11 active window (_NET_ACTIVE_WINDOW, dialogs included) when the application
+// owns it; otherwise its first top-level window in state active (the toolkit's own word, all there
+// is without X11). Nothing when neither names one of its windows. Read once per epoch.
+std::optional<Element> frontWindowOf(const std::string& bus);
+// Whether the object is that window.
+bool isFrontWindow(const ElementImpl& window);
 
 }  // namespace uiglean::lx

@@ -223,9 +223,7 @@ CopyResult applicationAttribute(const ElementImpl& e, const std::string& name) {
   if (name == "AXFocusedWindow" || name == "AXMainWindow") {
     Node& n = fetch(e, Part::base);
     if (n.baseEnd != CallEnd::ok) return CopyResult{readStatus(n.baseEnd), NoValue{}};
-    for (const auto& w : windowsOf(e.bus)) {
-      if (hasState(fetch(*w.impl, Part::base).states, state::active)) return ok(w);
-    }
+    if (auto front = frontWindowOf(e.bus)) return ok(*front);
     return noValue();
   }
   if (name == "AXMenuBar") {
@@ -368,7 +366,7 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
     return ok(t.text.substr(b0, b1 - b0));
   }
   if (isWindowRole(r) || n.parent.second == ROOT_PATH) {
-    if (name == "AXMain") return boolean(hasState(n.states, state::active));
+    if (name == "AXMain") return boolean(isFrontWindow(e));
     if (name == "AXMinimized") return boolean(hasState(n.states, state::iconified));
     if (name == "AXModal") return boolean(hasState(n.states, state::modal));
   }

@@ -127,6 +127,7 @@ bool connectBuses() {
 }
 
 sd_bus* a11yBus() { return buses().a11y; }
+sd_bus* sessionBus() { return buses().session; }
 bool enabledJustNow() { return buses().enabledNow; }
 
 void setTimeout(const std::string& busName, std::uint64_t usec) { timeouts()[busName] = usec; }

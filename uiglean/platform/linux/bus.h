@@ -25,6 +25,8 @@ namespace uiglean::lx {
 bool connectBuses();
 // The accessibility bus, or nullptr when connectBuses failed or was not called.
 sd_bus* a11yBus();
+// The session bus connectBuses opened (nullptr when there is none); its calls wait at most 2 s.
+sd_bus* sessionBus();
 // True when this run switched accessibility on itself.
 bool enabledJustNow();
 // Between two runs of one process: forgets messaging timeouts, hung marks and the applications'

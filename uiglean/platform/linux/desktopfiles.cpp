@@ -1,20 +1,21 @@
 #include "uiglean/platform/linux/desktopfiles.h"
 
-#include "uiglean/platform/linux/strings.h"
-
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <string_view>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
+
+#include "uiglean/platform/linux/strings.h"
 
 namespace uiglean::lx {
 
@@ -95,11 +96,51 @@ std::optional<DesktopEntry> readDesktopFile(const std::string& path) {
   return parseDesktopEntry(text);
 }
 
+namespace {
+
+struct InstalledEntries {
+  std::vector<DesktopEntry> entries;
+  bool read = false;
+  bool recheck = false;
+  // The folders read and when each last changed: an installation or removal changes its folder.
+  std::vector<std::pair<std::string, std::int64_t>> folders;
+};
+
+InstalledEntries& installed() {
+  static InstalledEntries i;
+  return i;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> applicationFolders() {
+  std::vector<std::pair<std::string, std::int64_t>> out;
+  for (const auto& dir : dataDirs()) {
+    std::string root = dir + "/applications";
+    struct stat st {};
+    std::int64_t changed = -1;
+    if (::stat(root.c_str(), &st) == 0) {
+      changed = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    }
+    out.emplace_back(root, changed);
+  }
+  return out;
+}
+
+}  // namespace
+
+void recheckDesktopEntries() { installed().recheck = true; }
+
 const std::vector<DesktopEntry>& desktopEntries() {
-  static std::vector<DesktopEntry> entries;
-  static bool read = false;
-  if (read) return entries;
-  read = true;
+  InstalledEntries& in = installed();
+  if (in.read && in.recheck) {
+    in.recheck = false;
+    if (applicationFolders() != in.folders) in.read = false;
+  }
+  if (in.read) return in.entries;
+  in.read = true;
+  in.recheck = false;
+  in.folders = applicationFolders();
+  std::vector<DesktopEntry>& entries = in.entries;
+  entries.clear();
   std::set<std::string> ids;
   namespace fs = std::filesystem;
   for (const auto& dir : dataDirs()) {
@@ -111,8 +152,12 @@ const std::vector<DesktopEntry>& desktopEntries() {
       if (it.depth() > 4) it.disable_recursion_pending();
       const fs::path& p = it->path();
       if (p.extension() != ".desktop" || !it->is_regular_file(ec)) continue;
-      std::string rel = fs::relative(p, root, ec).string();
-      if (ec) continue;
+      // The path below the folder, as the iterator built it (no symbolic link resolved: that
+      // would cost a system call per component of every file).
+      std::string full = p.string();
+      std::string prefix = root.string() + "/";
+      if (full.compare(0, prefix.size(), prefix) != 0) continue;
+      std::string rel = full.substr(prefix.size());
       rel = rel.substr(0, rel.size() - 8);
       for (char& c : rel) {
         if (c == '/') c = '-';
@@ -128,45 +173,6 @@ const std::vector<DesktopEntry>& desktopEntries() {
   return entries;
 }
 
-std::optional<std::string> desktopIdForClass(const std::string& instance,
-                                             const std::string& klass) {
-  const auto& entries = desktopEntries();
-  for (const auto& e : entries) {
-    if (!e.startupWMClass.empty() &&
-        (e.startupWMClass == klass || e.startupWMClass == instance)) {
-      return e.id;
-    }
-  }
-  for (const auto& e : entries) {
-    if ((!klass.empty() && equalsIgnoringAsciiCase(e.id, klass)) ||
-        (!instance.empty() && equalsIgnoringAsciiCase(e.id, instance))) {
-      return e.id;
-    }
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> desktopIdForProgram(const std::string& processName,
-                                               const std::string& exe) {
-  if (!processName.empty()) {
-    if (auto id = desktopIdForClass(processName, processName)) return id;
-  }
-  std::string file = exe.substr(exe.rfind('/') + 1);
-  if (file.empty()) return std::nullopt;
-  // Entries shown in menus first: a NoDisplay entry running the same program is usually a
-  // helper's (a URL handler, a settings page).
-  for (bool shown : {true, false}) {
-    for (const auto& e : desktopEntries()) {
-      if (e.hidden || !e.isApplication || e.noDisplay == shown) continue;
-      auto argv = execArguments(e.exec);
-      if (argv && !argv->empty() && (*argv)[0].substr((*argv)[0].rfind('/') + 1) == file) {
-        return e.id;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 namespace {
 
 // The general escapes of a desktop entry string value.
@@ -179,11 +185,21 @@ std::string unescapeValue(const std::string& v) {
     }
     char n = v[++i];
     switch (n) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
       default:
         // Not a value escape: kept for the Exec quoting rules.
         out += '\\';
@@ -266,7 +282,8 @@ std::optional<std::vector<std::string>> execArguments(const std::string& exec) {
       return std::nullopt;  // an unknown field code
     }
     // Reserved characters must be quoted.
-    if (std::string_view("\t'><~|&;$*?#()`\\").find(c) != std::string_view::npos) return std::nullopt;
+    if (std::string_view("\t'><~|&;$*?#()`\\").find(c) != std::string_view::npos)
+      return std::nullopt;
     cur += c;
     onlyCode = false;
   }
@@ -278,13 +295,13 @@ std::optional<std::vector<std::string>> execArguments(const std::string& exec) {
 const DesktopEntry* launchableEntry(const std::string& query) {
   const auto& entries = desktopEntries();
   auto launchable = [](const DesktopEntry& e) {
-    return e.isApplication && !e.hidden && !e.noDisplay && !e.exec.empty();
+    return e.isApplication && !e.hidden && !e.exec.empty();
   };
   for (const auto& e : entries) {
     if (e.id == query && launchable(e)) return &e;
   }
   for (const auto& e : entries) {
-    if (!launchable(e)) continue;
+    if (!launchable(e) || e.noDisplay) continue;
     if ((!e.name.empty() && equalsIgnoringAsciiCase(e.name, query)) ||
         equalsIgnoringAsciiCase(programName(e.exec), query)) {
       return &e;
@@ -293,7 +310,7 @@ const DesktopEntry* launchableEntry(const std::string& query) {
   return nullptr;
 }
 
-bool launchDetached(const std::vector<std::string>& argv) {
+bool launchDetached(const std::vector<std::string>& argv, const std::string& desktopFile) {
   if (argv.empty() || argv[0].empty()) return false;
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -313,6 +330,14 @@ bool launchDetached(const std::vector<std::string>& argv) {
     }
     pid_t grandchild = ::fork();
     if (grandchild == 0) {
+      if (!desktopFile.empty()) {
+        // This process is single-threaded: setting the environment between fork and exec is safe.
+        ::setenv("GIO_LAUNCHED_DESKTOP_FILE", desktopFile.c_str(), 1);
+        ::setenv("GIO_LAUNCHED_DESKTOP_FILE_PID", std::to_string(::getpid()).c_str(), 1);
+      } else {
+        ::unsetenv("GIO_LAUNCHED_DESKTOP_FILE");
+        ::unsetenv("GIO_LAUNCHED_DESKTOP_FILE_PID");
+      }
       ::execvp(args[0], args.data());
       ::_exit(127);
     }

@@ -25,24 +25,17 @@ std::optional<DesktopEntry> parseDesktopEntry(const std::string& text);
 // read or has no [Desktop Entry] group.
 std::optional<DesktopEntry> readDesktopFile(const std::string& path);
 
-// Every .desktop file in $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS/applications, read
-// once per run; an ID found in an earlier folder hides the same ID in later ones.
+// Every .desktop file in $XDG_DATA_HOME/applications and each $XDG_DATA_DIRS/applications; an ID
+// found in an earlier folder hides the same ID in later ones. Read once, and again after
+// recheckDesktopEntries() when one of those folders changed since (a new run of a long-lived
+// process: an application installed or removed in between).
 const std::vector<DesktopEntry>& desktopEntries();
-
-// The desktop-file ID of an application whose window has this WM_CLASS: the entry whose
-// StartupWMClass equals the class or instance, else whose ID does (ignoring ASCII case).
-std::optional<std::string> desktopIdForClass(const std::string& instance, const std::string& klass);
-
-// The desktop-file ID of a program without windows to tell (a Wayland application): the entry
-// whose StartupWMClass or ID equals the process name, else the first whose Exec line runs a
-// program of that file name (the executable `exe`, without its folder), entries shown in menus
-// before NoDisplay ones; Hidden entries are deleted ones and never match.
-std::optional<std::string> desktopIdForProgram(const std::string& processName,
-                                               const std::string& exe);
+void recheckDesktopEntries();
 
 // The installed, launchable application a query names: the entry whose desktop-file ID equals it,
 // else whose Name= or program name (the Exec line's first word without its folder) equals it
-// ignoring case. Hidden and NoDisplay entries and entries of other types are not launchable.
+// ignoring case. Hidden entries and entries of other types are not launchable; NoDisplay ones
+// only by their ID (the identity a running application was reported with).
 const DesktopEntry* launchableEntry(const std::string& query);
 
 // The argument vector of an Exec line by the Desktop Entry rules: the value's escapes (backslash
@@ -53,8 +46,10 @@ const DesktopEntry* launchableEntry(const std::string& query);
 std::optional<std::vector<std::string>> execArguments(const std::string& exec);
 
 // Starts argv[0] (looked up in PATH) with those arguments, detached: a session of its own, the
-// standard streams on /dev/null, no shell, reaped so that it never becomes our zombie. False when
-// it could not be started.
-bool launchDetached(const std::vector<std::string>& argv);
+// standard streams on /dev/null, no shell, reaped so that it never becomes our zombie. With
+// `desktopFile`, the program's environment records it as the launcher's (GIO_LAUNCHED_DESKTOP_FILE
+// and GIO_LAUNCHED_DESKTOP_FILE_PID), so that the process is known as that application whatever
+// its windows say. False when it could not be started.
+bool launchDetached(const std::vector<std::string>& argv, const std::string& desktopFile = {});
 
 }  // namespace uiglean::lx

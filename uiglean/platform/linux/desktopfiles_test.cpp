@@ -1,6 +1,15 @@
 #include "uiglean/platform/linux/desktopfiles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 
 namespace uiglean::lx {
 namespace {
@@ -69,6 +78,68 @@ TEST(ExecLine, MalformedLinesAreRefused) {
   EXPECT_EQ(execArguments("app $(id)"), std::nullopt);
   EXPECT_EQ(execArguments("app | tee"), std::nullopt);
   EXPECT_EQ(execArguments("app %z"), std::nullopt);  // unknown field code
+}
+
+}  // namespace
+}  // namespace uiglean::lx
+
+namespace uiglean::lx {
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path) << text;
+}
+
+// IDs are paths below applications/ with '/' as '-'; the user's folder hides the system's.
+TEST(DesktopFiles, IdsFromTheFoldersInOrder) {
+  char dirTemplate[] = "/tmp/uiglean-apps-XXXXXX";
+  ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+  std::string root = dirTemplate;
+  writeFile(root + "/home/applications/kde/calc.desktop", "[Desktop Entry]\nName=Mine\nExec=c\n");
+  writeFile(root + "/home/applications/viewer.desktop", "[Desktop Entry]\nName=User's\nExec=v\n");
+  writeFile(root + "/sys/applications/viewer.desktop", "[Desktop Entry]\nName=System's\nExec=v\n");
+  writeFile(root + "/sys/applications/notes.txt", "[Desktop Entry]\nName=Not one\n");
+  ::setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
+  ::setenv("XDG_DATA_DIRS", ("relative:" + root + "/sys/").c_str(), 1);
+  std::map<std::string, std::string> names;
+  for (const auto& e : desktopEntries()) names[e.id] = e.name;
+  std::filesystem::remove_all(root);
+  EXPECT_EQ(names,
+            (std::map<std::string, std::string>{{"kde-calc", "Mine"}, {"viewer", "User's"}}));
+}
+
+}  // namespace
+}  // namespace uiglean::lx
+
+namespace uiglean::lx {
+namespace {
+
+// A long-lived process sees what was installed and removed between two runs.
+TEST(DesktopFiles, ReadAgainWhenAFolderChanged) {
+  char dirTemplate[] = "/tmp/uiglean-apps-XXXXXX";
+  ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+  std::string root = dirTemplate;
+  writeFile(root + "/applications/first.desktop", "[Desktop Entry]\nName=First\nExec=f\n");
+  ::setenv("XDG_DATA_HOME", root.c_str(), 1);
+  ::setenv("XDG_DATA_DIRS", (root + "/none").c_str(), 1);
+  auto ids = [] {
+    std::set<std::string> out;
+    for (const auto& e : desktopEntries()) out.insert(e.id);
+    return out;
+  };
+  // The folder last changed a while ago, so that what follows changes its time whatever the
+  // clock's resolution.
+  struct timespec past[2] = {{1'000'000, 0}, {1'000'000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (root + "/applications").c_str(), past, 0), 0);
+  recheckDesktopEntries();  // whatever an earlier test of this process read
+  EXPECT_EQ(ids(), (std::set<std::string>{"first"}));
+  writeFile(root + "/applications/second.desktop", "[Desktop Entry]\nName=Second\nExec=s\n");
+  std::filesystem::remove(root + "/applications/first.desktop");
+  EXPECT_EQ(ids(), (std::set<std::string>{"first"}));  // within one run: as read
+  recheckDesktopEntries();
+  EXPECT_EQ(ids(), (std::set<std::string>{"second"}));
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

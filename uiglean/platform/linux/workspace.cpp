@@ -15,6 +15,7 @@
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/desktopfiles.h"
 #include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/identity.h"
 #include "uiglean/platform/linux/strings.h"
 #include "uiglean/platform/linux/windowserver.h"
 
@@ -72,28 +73,15 @@ void listApps() {
   listed = true;
 }
 
-// The application's desktop-file ID: the GTK application id of any of its windows (dialogs do
-// not carry it), else its WM_CLASS matched against the installed .desktop files.
+// The application's desktop-file ID, from its process and its X11 windows (the active one
+// first); see identity.h for the clues and their order.
 std::optional<std::string> bundleIdOf(std::int32_t pid) {
-  std::vector<xcb_window_t> own;
+  std::vector<std::uint32_t> own;
   if (auto active = activeWindow(); active && windowPid(*active) == pid) own.push_back(*active);
   for (xcb_window_t w : clientWindows()) {
-    if (windowPid(w) == pid) own.push_back(w);
+    if (windowPid(w) == pid && (own.empty() || own.front() != w)) own.push_back(w);
   }
-  for (xcb_window_t w : own) {
-    if (auto id = stringProperty(w, "_GTK_APPLICATION_ID"); id && !id->empty()) return id;
-  }
-  for (xcb_window_t w : own) {
-    if (auto cls = windowClass(w)) {
-      if (auto id = desktopIdForClass(cls->first, cls->second)) return id;
-    }
-  }
-  if (!own.empty()) return std::nullopt;
-  // No X11 window (a Wayland application): its process and program name.
-  char exe[4096];
-  ssize_t n = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe - 1);
-  return desktopIdForProgram(processName(pid), n > 0 ? std::string(exe, static_cast<std::size_t>(n))
-                                                     : std::string());
+  return desktopIdOfProcess(pid, own);
 }
 
 RunningApp runningAppFor(const AccessibleApp& app) {
@@ -124,7 +112,10 @@ bool hasActiveWindow(const std::string& bus) {
 
 }  // namespace
 
-void forgetAccessibleApps() { listed = false; }
+void forgetAccessibleApps() {
+  listed = false;
+  forgetIdentities();
+}
 
 const std::vector<AccessibleApp>& accessibleApps(bool refresh) {
   if (!listed || refresh) listApps();
@@ -348,7 +339,7 @@ void openApplicationAtURL(const std::string& path, bool) {
   // file the caller names): its Exec line is run without a shell.
   auto entry = readDesktopFile(path);
   if (!entry || !entry->isApplication || entry->hidden || entry->exec.empty()) return;
-  if (auto argv = execArguments(entry->exec)) launchDetached(*argv);
+  if (auto argv = execArguments(entry->exec)) launchDetached(*argv, path);
 }
 
 }  // namespace uiglean
