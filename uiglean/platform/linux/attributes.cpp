@@ -89,6 +89,7 @@ ElementList childElementsOf(const ElementImpl& e) {
 ElementList childElements(const ElementImpl& e) {
   if (e.view == View::menuOf && !e.throughMenuBar && !menuOpen(e)) return {};
   if (e.view == View::buttonMenu && !e.throughMenuBar && !menuOpen(e)) return {};
+  if (e.popoverItem) return {};
   ElementList out = childElementsOf(e);
   if (e.throughMenuBar) {
     for (auto& c : out) c.impl->throughMenuBar = true;
@@ -165,7 +166,7 @@ std::optional<Element> menuBarOf(const std::string& bus) {
 std::optional<MenuShortcut> shortcutOf(const ElementImpl& e) {
   Node& n = fetch(e, Part::actions);
   for (const auto& [name, binding] : n.actions) {
-    if (auto s = parseKeyBinding(binding)) return s;
+    if (auto s = parseMenuItemBinding(binding, n.name)) return s;
   }
   if (e.context == Context::menu) {
     if (auto label = acceleratorLabelOf(e)) return parseKeyBinding(*label);

@@ -64,6 +64,9 @@ struct ElementImpl {
   // Reached through the application's AXMenuBar (menus are read there whether open or not),
   // not through a window's tree, where a closed menu lists no items.
   bool throughMenuBar = false;
+  // An item of a menu button's popover (menubuttons.h): its children are its own check mark and
+  // labels, never a submenu, so it shows none.
+  bool popoverItem = false;
 };
 
 }  // namespace uiglean

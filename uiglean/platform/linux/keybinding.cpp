@@ -161,4 +161,16 @@ std::optional<MenuShortcut> parseKeyBinding(const std::string& binding) {
   return s;
 }
 
+std::optional<MenuShortcut> parseMenuItemBinding(const std::string& binding,
+                                                 const std::string& title) {
+  auto s = parseKeyBinding(binding);
+  if (!s || s->virtualKey || !s->cmdChar || s->modifiers != (MOD_OPTION | MOD_NO_COMMAND)) {
+    return s;
+  }
+  const std::string& key = *s->cmdChar;
+  if (key.size() != 1 || std::isalnum(static_cast<unsigned char>(key[0])) == 0) return s;
+  if (asciiLower(title).find(asciiLower(key)) != std::string::npos) return std::nullopt;
+  return s;
+}
+
 }  // namespace uiglean::lx

@@ -26,4 +26,10 @@ inline constexpr std::int64_t MOD_NO_COMMAND = 8;
 //   Qt:   "Ctrl+Shift+N"
 std::optional<MenuShortcut> parseKeyBinding(const std::string& binding);
 
+// The shortcut of a menu item's key binding. Qt gives an item without a shortcut its mnemonic as
+// the binding ("Alt+M" for "Recently &Modified"): Alt with one letter that the item's title holds
+// is taken for the mnemonic, never a shortcut.
+std::optional<MenuShortcut> parseMenuItemBinding(const std::string& binding,
+                                                 const std::string& title);
+
 }  // namespace uiglean::lx

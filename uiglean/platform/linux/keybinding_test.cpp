@@ -90,5 +90,23 @@ TEST(KeyBinding, QtStyleBindings) {
   EXPECT_FALSE(parseKeyBinding("Bogus+Q"));
 }
 
+TEST(KeyBinding, QtMnemonicsOfMenuItemsAreNoShortcuts) {
+  // Qt gives an item without a shortcut its mnemonic: Alt and a letter of the title.
+  EXPECT_FALSE(parseMenuItemBinding("Alt+M", "Recently Modified"));
+  EXPECT_FALSE(parseMenuItemBinding("Alt+c", "Clear"));
+  // Alt with a letter the title lacks, another modifier, or a named key is a shortcut.
+  auto other = parseMenuItemBinding("Alt+X", "Recently Modified");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->cmdChar, "X");
+  EXPECT_EQ(other->modifiers, MOD_NO_COMMAND | MOD_OPTION);
+  EXPECT_TRUE(parseMenuItemBinding("Ctrl+M", "Recently Modified"));
+  EXPECT_TRUE(parseMenuItemBinding("Alt+Shift+M", "Recently Modified"));
+  EXPECT_TRUE(parseMenuItemBinding("Alt+Left", "Back"));
+  // GTK's accelerators are read as before.
+  auto gtk = parseMenuItemBinding("n;<Alt>f:n;<Primary>n", "New");
+  ASSERT_TRUE(gtk);
+  EXPECT_EQ(gtk->modifiers, MOD_NO_COMMAND | MOD_CONTROL);
+}
+
 }  // namespace
 }  // namespace uiglean::lx

@@ -169,6 +169,7 @@ ElementList menuButtonItems(const ElementImpl& button) {
   auto group = std::make_shared<Group>(Group{items});
   for (const auto& ref : items) {
     out.push_back(makeElement(ref.first, ref.second, View::object, Context::menu, group));
+    out.back().impl->popoverItem = true;
   }
   return out;
 }
