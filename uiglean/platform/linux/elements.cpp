@@ -171,6 +171,9 @@ bool asksActionsOneByOne(const ObjectRef& ref, const Node& n) {
   return app != nullptr && app->toolkit == "Gecko";
 }
 
+// Containers with more children than this are asked for the first ones by index.
+constexpr std::int32_t LARGE_CHILD_COUNT = 1000;
+
 bool qualifies(Part part, const ObjectRef& ref, const Node& n) {
   if (part == Part::base) return true;
   if (n.baseEnd != CallEnd::ok) return false;
@@ -265,6 +268,31 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
       });
       break;
     case Part::children:
+      if (n.childCount > LARGE_CHILD_COUNT) {
+        // Asked for every child, some containers build them all first (a LibreOffice Calc sheet
+        // claims every cell as its child: gigabytes and minutes): the first ones, as many as
+        // anyone reads, are asked by index instead.
+        np->childrenEnd = CallEnd::failed;
+        auto want = static_cast<std::size_t>(std::min<std::int32_t>(
+            n.childCount, static_cast<std::int32_t>(PREFETCH_LIMIT)));
+        np->children.assign(want, {});
+        for (std::size_t i = 0; i < want; ++i) {
+          auto index = static_cast<std::int32_t>(i);
+          batch.call(bus, path, IFACE_ACCESSIBLE, "GetChildAtIndex",
+                     [index](sd_bus_message* m) { return sd_bus_message_append(m, "i", index); },
+                     [np, i](const Reply& r) {
+                       if (r.end != CallEnd::ok) {
+                         if (np->childrenEnd != CallEnd::ok) np->childrenEnd = r.end;
+                         return;
+                       }
+                       np->childrenEnd = CallEnd::ok;
+                       if (i < np->children.size()) {
+                         readObjectRef(r.message, np->children[i].first, np->children[i].second);
+                       }
+                     });
+        }
+        break;
+      }
       batch.call(bus, path, IFACE_ACCESSIBLE, "GetChildren", nullptr, [np](const Reply& r) {
         np->childrenEnd = r.end;
         if (r.end != CallEnd::ok) return;
@@ -404,6 +432,14 @@ Node& fetch(const ElementImpl& e, Part part) {
   batch.run();
   if (part == Part::base) {
     for (auto& [ref, n] : fallback) settleBase(*n);
+  }
+  if (part == Part::children) {
+    // Children asked by index that did not come, and null objects, are no children.
+    for (const auto& ref : members) {
+      std::erase_if(nodeOf(ref).children, [](const ObjectRef& c) {
+        return c.second.empty() || c.second == NULL_PATH || c.first.empty();
+      });
+    }
   }
   if (part == Part::text) {
     // GTK 4 gives its entries' text only up to an end offset it is told, not up to "the end"
