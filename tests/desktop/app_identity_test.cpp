@@ -249,17 +249,7 @@ TEST_F(Identity, OfficeIsActivatedByEachNameAndItsDialogIsTheFrontWindow) {
   watch(splash);
   // The desktop's profile, without what a first start shows.
   std::string user = std::string(::getenv("XDG_CONFIG_HOME")) + "/libreoffice/4/user";
-  testing_harness::runProgram("/bin/mkdir", {"-p", user}, {});
-  std::ofstream(user + "/registrymodifications.xcu")
-      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
-         "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
-         "oor:name=\"ShowTipOfTheDay\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-         "<item oor:path=\"/org.openoffice.Setup/Office\"><prop oor:name=\"ooSetupInstCompleted\" "
-         "oor:op=\"fuse\"><value>true</value></prop></item>\n"
-         "</oor:items>\n";
+  writeQuietOfficeProfile(user);
 
   pid_t app = launch("libreoffice-writer", office);
   ASSERT_GT(app, 0);

@@ -57,12 +57,7 @@ class GtkApp : public DesktopApp {
 
 TEST_F(GtkApp, FocusWindowByIndexAndTitleMakesItActive) {
   ASSERT_EQ(uiglean({"menuclick", "File", "New Window"}).out, "{\"ok\":true}");
-  json windows;
-  for (int i = 0; i < 30; ++i) {
-    windows = uiglean({"windows"}).outJson();
-    if (windows["windows"].size() == 2) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  json windows = windowsWhenThereAre(2);
   ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
   EXPECT_EQ(windows["windows"][1]["title"], "Second Window");
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -107,6 +108,30 @@ std::size_t countNodes(const json& node) {
   std::size_t n = 1;
   for (const auto& c : node["children"]) n += countNodes(c);
   return n;
+}
+
+json windowsWhenThereAre(std::size_t count) {
+  json windows;
+  for (int i = 0; i < 30; ++i) {
+    windows = uiglean({"windows"}).outJson();
+    if (windows.contains("windows") && windows["windows"].size() == count) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return windows;
+}
+
+void writeQuietOfficeProfile(const std::string& userFolder) {
+  testing_harness::runProgram("/bin/mkdir", {"-p", userFolder}, {});
+  std::ofstream(userFolder + "/registrymodifications.xcu")
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+         "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
+         "oor:name=\"ShowTipOfTheDay\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+         "<item oor:path=\"/org.openoffice.Setup/Office\"><prop oor:name=\"ooSetupInstCompleted\" "
+         "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+         "</oor:items>\n";
 }
 
 pid_t spawnQuiet(const std::vector<std::string>& argvIn, bool ownGroup) {

@@ -43,6 +43,12 @@ std::size_t countNodes(const json& node);
 // is open).
 std::size_t openMenuItems(const json& tree);
 
+// The `windows` record once it lists `count` windows (asked again for up to 3 s), else the last.
+json windowsWhenThereAre(std::size_t count);
+// Writes the settings a LibreOffice user profile folder ("…/user") needs to start without the
+// first-start tip and wizard.
+void writeQuietOfficeProfile(const std::string& userFolder);
+
 // Starts a program with its output on /dev/null; its pid (0 when it could not start). With
 // `ownGroup`, it leads a process group of its own.
 pid_t spawnQuiet(const std::vector<std::string>& argv, bool ownGroup = false);

@@ -58,18 +58,7 @@ class Writer : public DebianApp {
   void SetUp() override {
     if (!installed("/usr/bin/soffice")) GTEST_SKIP() << "libreoffice-writer is not installed";
     std::string profile = testing_harness::tempDir() + "/lo";
-    ::mkdir(profile.c_str(), 0700);
-    ::mkdir((profile + "/user").c_str(), 0700);
-    std::ofstream(profile + "/user/registrymodifications.xcu")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
-           "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop "
-           "oor:name=\"ShowTipOfTheDay\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-           "<item oor:path=\"/org.openoffice.Setup/Office\"><prop oor:name=\"ooSetupInstCompleted\" "
-           "oor:op=\"fuse\"><value>true</value></prop></item>\n"
-           "</oor:items>\n";
+    writeQuietOfficeProfile(profile + "/user");
     launch({"/usr/bin/soffice", "--writer", "--norestore", "--nologo",
             "-env:UserInstallation=file://" + profile},
            "soffice", "LibreOffice Writer");
@@ -243,12 +232,7 @@ TEST_F(Firefox, TheHiddenMenuBarsMenusAreListedAndChosen) {
   ASSERT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
 
   EXPECT_EQ(uiglean({"menuclick", "Help", "About Firefox"}).out, "{\"ok\":true}");
-  json windows;
-  for (int i = 0; i < 30; ++i) {
-    windows = uiglean({"windows"}).outJson();
-    if (windows["windows"].size() == 2) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  json windows = windowsWhenThereAre(2);
   ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
   EXPECT_EQ(windows["windows"][1]["title"], "About Mozilla Firefox");
   EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
@@ -315,12 +299,7 @@ TEST_F(Gtk4, ThePrimaryMenuIsListedAndChosenAsAMenuOfTheMenuBar) {
   RunResult missing = uiglean({"menuclick", "Primary menu", "No Such Item"});
   EXPECT_EQ(missing.outJson()["error"], "no item \"No Such Item\" at depth 1");
   EXPECT_EQ(uiglean({"menuclick", "Primary menu", "About GTK Demo"}).out, "{\"ok\":true}");
-  json windows;
-  for (int i = 0; i < 30; ++i) {
-    windows = uiglean({"windows"}).outJson();
-    if (windows["windows"].size() == 2) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  json windows = windowsWhenThereAre(2);
   ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
   EXPECT_EQ(windows["windows"][1]["title"], "About GTK Demo");
 }
