@@ -88,6 +88,8 @@ std::vector<std::uint32_t> folded(std::string_view s) {
   return out;
 }
 
+}  // namespace
+
 void appendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -105,8 +107,6 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
   }
 }
-
-}  // namespace
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a == b) return true;

@@ -6,6 +6,7 @@
 // normalisation happens. Bytes that are not valid UTF-8 only ever match the same bytes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // boundaries of `haystack` (so "s" is not found inside "ß", whose folding is "ss"). An empty
 // needle is contained in nothing.
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle);
+
+// Appends the UTF-8 bytes of one scalar value.
+void appendUtf8(std::string& out, std::uint32_t scalar);
 
 // The full lower-case mapping of `s` ("İ" becomes "i̇", "Ä" becomes "ä"); invalid bytes are kept.
 std::string lowercaseFull(std::string_view s);

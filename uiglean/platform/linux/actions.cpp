@@ -143,9 +143,7 @@ void awaitMenuItems(const ElementImpl& entry) {
 constexpr long LATE_CLICK_MS = 250 + 40;
 
 bool clicksLate(const ElementImpl& e, const Node& n) {
-  // (The toolkits that give extents relative to the window are exactly GTK 4 and later.)
-  return (n.role == role::pushButton || n.role == role::toggleButton) &&
-         extentsRelativeToWindow(e.bus);
+  return (n.role == role::pushButton || n.role == role::toggleButton) && isGtk4OrLater(e.bus);
 }
 
 std::string currentText(const ElementImpl& e) {

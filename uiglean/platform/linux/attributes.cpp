@@ -111,39 +111,19 @@ CopyResult childrenResult(const ElementImpl& e) {
 // Some toolkits keep a second, hidden menu bar beside the one shown (LibreOffice's own beside its
 // GTK one, which sits deeper): a hidden one serves only when no shown one is found.
 std::optional<Element> menuBarIn(const Element& window) {
-  std::deque<std::pair<Element, int>> queue{{window, 0}};
-  std::optional<Element> hidden;
-  int visited = 0;
-  while (!queue.empty() && visited < 600) {
-    auto [el, depth] = queue.front();
-    queue.pop_front();
-    ++visited;
-    Node& n = fetch(*el.impl, Part::base);
-    if (n.baseEnd != CallEnd::ok) continue;
-    if (n.role == role::menuBar) {
-      Element bar = makeElement(el.impl->bus, el.impl->path, View::object, Context::other);
-      Node& x = fetch(*el.impl, Part::extents);
-      bool shown = hasState(x.states, state::showing) && x.hasExtents && x.width > 0 &&
-                   x.height > 0;
-      if (shown) return bar;
-      if (!hidden) hidden = bar;
-      continue;
+  std::optional<Element> shown, hidden;
+  walkFrame(window, 6, [&](const ElementImpl& e, Node& n) {
+    if (n.role != role::menuBar) return Visit::descend;
+    Element bar = makeElement(e.bus, e.path, View::object, Context::other);
+    Node& x = fetch(e, Part::extents);
+    if (hasState(x.states, state::showing) && x.hasExtents && x.width > 0 && x.height > 0) {
+      shown = bar;
+      return Visit::stop;
     }
-    if (depth >= 6 || n.childCount == 0) continue;
-    // Menu bars sit near the top of a window, never inside these.
-    if (n.role == role::menu || n.role == role::popupMenu || isTextRole(n.role) ||
-        n.role == role::table || n.role == role::treeTable || n.role == role::list ||
-        n.role == role::documentWeb || n.role == role::documentFrame) {
-      continue;
-    }
-    Node& c = fetch(*el.impl, Part::children);
-    auto group = std::make_shared<Group>(Group{c.children});
-    for (const auto& ref : c.children) {
-      queue.emplace_back(makeElement(ref.first, ref.second, View::object, Context::other, group),
-                         depth + 1);
-    }
-  }
-  return hidden;
+    if (!hidden) hidden = bar;
+    return Visit::skip;
+  });
+  return shown ? shown : hidden;
 }
 
 std::optional<Element> menuBarOf(const std::string& bus) {

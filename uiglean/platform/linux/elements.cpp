@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <deque>
 #include <unordered_map>
 
 #include "uiglean/platform/linux/keybinding.h"
@@ -631,6 +632,35 @@ ObjectRef topLevelOf(const ObjectRef& ref) {
     at = n.parent;
   }
   return at;
+}
+
+void walkFrame(const Element& window, int maxDepth,
+               const std::function<Visit(const ElementImpl&, Node&)>& visit) {
+  std::deque<std::pair<ElementImpl, int>> queue{{*window.impl, 0}};
+  int visited = 0;
+  while (!queue.empty() && visited < 600 && !pastRunDeadline()) {
+    auto [e, depth] = queue.front();
+    queue.pop_front();
+    ++visited;
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd != CallEnd::ok) continue;
+    Visit next = visit(e, n);
+    if (next == Visit::stop) return;
+    if (next == Visit::skip || depth >= maxDepth || n.childCount == 0) continue;
+    if (n.role == role::menu || n.role == role::popupMenu || isTextRole(n.role) ||
+        n.role == role::table || n.role == role::treeTable || n.role == role::tree ||
+        n.role == role::list || n.role == role::listBox || n.role == role::documentWeb ||
+        n.role == role::documentFrame) {
+      continue;
+    }
+    std::vector<ObjectRef> kids = fetch(e, Part::children).children;
+    if (kids.size() > PREFETCH_LIMIT) kids.resize(PREFETCH_LIMIT);
+    auto group = std::make_shared<Group>(Group{kids});
+    for (const auto& ref : kids) {
+      queue.emplace_back(ElementImpl{ref.first, ref.second, View::object, Context::other, group},
+                         depth + 1);
+    }
+  }
 }
 
 ElementList windowsOf(const std::string& bus) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -155,6 +156,16 @@ ObjectRef topLevelOf(const ObjectRef& ref);
 // The application's windows (top-level children that are shown or minimized, in its order) and
 // the active one among them.
 ElementList windowsOf(const std::string& bus);
+
+// What a walk of a window's frame does after an object: goes into its children, passes them by,
+// or ends.
+enum class Visit { descend, skip, stop };
+// The objects of a window breadth first, the window included, down to `maxDepth` levels and at
+// most 600 of them (the first PREFETCH_LIMIT children of each), until the run's deadline. Menus,
+// text, tables, trees, lists and documents are not gone into: nothing of a window's frame (its
+// menu bar, its header bar) sits there.
+void walkFrame(const Element& window, int maxDepth,
+               const std::function<Visit(const ElementImpl&, Node&)>& visit);
 
 
 }  // namespace uiglean::lx

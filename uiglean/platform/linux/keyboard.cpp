@@ -111,23 +111,10 @@ void syncDisplay() {
 }
 
 bool pressKey(std::uint32_t keysym, bool control, bool shift) {
-  if (!hasTestExtension()) return false;
-  auto k = readKeymap();
-  if (!k) return false;
-  auto key = find(*k, keysym);
-  if (!key) return false;
-  std::optional<xcb_keycode_t> ctrl, shiftCode;
-  if (control) {
-    auto c = find(*k, 0xffe3);  // Control_L
-    if (c) ctrl = c->first;
-  }
-  if (shift || key->second) {
-    auto s = find(*k, 0xffe1);  // Shift_L
-    if (s) shiftCode = s->first;
-  }
-  tap(key->first, ctrl, shiftCode);
-  syncDisplay();
-  return true;
+  std::vector<std::uint32_t> modifiers;
+  if (control) modifiers.push_back(0xffe3);  // Control_L
+  if (shift) modifiers.push_back(0xffe1);    // Shift_L
+  return !strikeKey(keysym, modifiers).has_value();
 }
 
 std::optional<std::string> inputUnavailable() {

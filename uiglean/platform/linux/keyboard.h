@@ -19,8 +19,8 @@ inline constexpr std::uint32_t KEY_END = 0xff57;
 // The keysym of a Unicode scalar.
 std::uint32_t keysymFor(std::uint32_t scalar);
 
-// Presses and releases one key, with control and shift held when asked. False when there is no
-// display or no test extension.
+// Presses and releases one key, with control and shift held when asked (strikeKey); false when
+// it could not.
 bool pressKey(std::uint32_t keysym, bool control = false, bool shift = false);
 
 // Why synthesized input cannot reach the display (none, or no test extension), or nothing.

@@ -1,7 +1,5 @@
 #include "uiglean/platform/linux/menubuttons.h"
 
-#include <ctime>
-#include <deque>
 #include <memory>
 
 #include "uiglean/platform/linux/bus.h"
@@ -15,12 +13,7 @@ constexpr std::size_t MAX_MENU_BUTTONS = 8;
 constexpr std::size_t MAX_POPOVER_ITEMS = 200;
 // How long a popover may take to appear or go after its button is pressed.
 constexpr int POPOVER_WAIT_MS = 1000;
-constexpr int POPOVER_POLL_MS = 50;
-
-void sleepFor(int ms) {
-  struct timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
-  nanosleep(&ts, nullptr);
-}
+constexpr unsigned POPOVER_POLL_MS = 50;
 
 bool isButtonRole(std::uint32_t r) { return r == role::pushButton || r == role::toggleButton; }
 
@@ -33,7 +26,7 @@ ElementImpl objectImpl(const ObjectRef& ref, Context context = Context::other,
 // menu button: in GTK 4, a button without actions of its own whose first child is a button of the
 // same name that has one. Nothing else is taken for one, since reading a menu presses it.
 std::optional<ObjectRef> innerButton(const ElementImpl& outer) {
-  if (!extentsRelativeToWindow(outer.bus)) return std::nullopt;  // GTK 4 and later
+  if (!isGtk4OrLater(outer.bus)) return std::nullopt;
   Node& n = fetch(outer, Part::base);
   if (n.baseEnd != CallEnd::ok || !isButtonRole(n.role) || n.childCount < 1 || n.name.empty()) {
     return std::nullopt;
@@ -85,56 +78,15 @@ void collectItems(const ObjectRef& at, int depth, std::vector<ObjectRef>& into) 
   }
 }
 
-std::int32_t press(const ObjectRef& button) {
-  std::int32_t status = axerr::failure;
-  callNow(button.first, button.second, IFACE_ACTION, "DoAction",
-          [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 0); },
-          [&](const Reply& r) {
-            if (r.end != CallEnd::ok) {
-              status = readStatus(r.end);
-              return;
-            }
-            int b = 0;
-            if (sd_bus_message_read(r.message, "b", &b) > 0 && b) status = axerr::success;
-          });
-  forgetAnswers();
-  return status;
-}
-
 }  // namespace
 
 std::vector<ObjectRef> menuButtonsIn(const Element& window) {
   std::vector<ObjectRef> found;
-  std::deque<std::pair<ObjectRef, int>> queue{{{window.impl->bus, window.impl->path}, 0}};
-  int visited = 0;
-  while (!queue.empty() && visited < 600 && found.size() < MAX_MENU_BUTTONS &&
-         !pastRunDeadline()) {
-    auto [ref, depth] = queue.front();
-    queue.pop_front();
-    ++visited;
-    ElementImpl e = objectImpl(ref);
-    Node& n = fetch(e, Part::base);
-    if (n.baseEnd != CallEnd::ok) continue;
-    if (isButtonRole(n.role) && innerButton(e)) {
-      found.push_back(ref);
-      continue;
-    }
-    if (depth >= 8 || n.childCount <= 0) continue;
-    // Header bars sit near the top of a window, never inside these.
-    if (n.role == role::menu || n.role == role::popupMenu || isTextRole(n.role) ||
-        n.role == role::table || n.role == role::treeTable || n.role == role::tree ||
-        n.role == role::list || n.role == role::listBox || n.role == role::documentWeb ||
-        n.role == role::documentFrame) {
-      continue;
-    }
-    Node& c = fetch(e, Part::children);
-    std::vector<ObjectRef> kids = c.children;
-    if (kids.size() > PREFETCH_LIMIT) kids.resize(PREFETCH_LIMIT);
-    if (kids.empty()) continue;
-    auto group = std::make_shared<Group>(Group{kids});
-    fetch(objectImpl(kids[0], Context::other, group), Part::base);
-    for (const auto& k : kids) queue.emplace_back(k, depth + 1);
-  }
+  walkFrame(window, 8, [&](const ElementImpl& e, Node& n) {
+    if (!isButtonRole(n.role) || !innerButton(e)) return Visit::descend;
+    found.emplace_back(e.bus, e.path);
+    return found.size() >= MAX_MENU_BUTTONS ? Visit::stop : Visit::skip;
+  });
   return found;
 }
 
@@ -148,14 +100,16 @@ std::int32_t setMenuButtonOpen(const ElementImpl& button, bool open) {
   if (menuButtonOpen(button) == open) return axerr::success;
   auto inner = innerButton(button);
   if (!inner) return axerr::actionUnsupported;
-  std::int32_t status = press(*inner);
+  std::int32_t status =
+      axPerformAction(makeElement(inner->first, inner->second, View::object, Context::other),
+                      "AXPress");
   if (status != axerr::success) return status;
   for (int waited = 0; waited < POPOVER_WAIT_MS && !pastRunDeadline();
        waited += POPOVER_POLL_MS) {
-    sleepFor(POPOVER_POLL_MS);
-    forgetAnswers();
     if (menuButtonOpen(button) == open) return axerr::success;
+    sleepMicros(POPOVER_POLL_MS * 1000U);
   }
+  if (menuButtonOpen(button) == open) return axerr::success;
   return axerr::cannotComplete;
 }
 

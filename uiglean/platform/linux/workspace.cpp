@@ -155,7 +155,9 @@ bool answersGetAll(const std::string& bus) {
   return t == "gtk" || t == "chromium" || t == "gecko";
 }
 
-bool extentsRelativeToWindow(const std::string& bus) {
+bool extentsRelativeToWindow(const std::string& bus) { return isGtk4OrLater(bus); }
+
+bool isGtk4OrLater(const std::string& bus) {
   const AccessibleApp* app = appForBus(bus);
   if (app == nullptr || asciiLower(app->toolkit) != "gtk") return false;
   const std::string& v = app->toolkitVersion;
