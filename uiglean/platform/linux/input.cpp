@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "uiglean/ax/platform.h"
@@ -61,6 +63,28 @@ void pressButton(std::uint8_t button, int times) {
 }
 
 }  // namespace
+
+namespace lx {
+
+bool clickAndReturn(std::int32_t x, std::int32_t y) {
+  if (inputUnavailable()) return false;
+  xcb_connection_t* c = display();
+  std::optional<std::pair<std::int16_t, std::int16_t>> before;
+  if (auto* p = xcb_query_pointer_reply(c, xcb_query_pointer(c, rootWindow()), nullptr)) {
+    if (p->same_screen != 0) before = std::make_pair(p->root_x, p->root_y);
+    std::free(p);
+  }
+  if (moveTo(Point{static_cast<double>(x), static_cast<double>(y)})) return false;
+  pressButton(1, 1);
+  if (before) {
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, rootWindow(), before->first,
+                        before->second, 0);
+  }
+  syncDisplay();
+  return true;
+}
+
+}  // namespace lx
 
 std::optional<std::string> postKeyStroke(const KeyStroke& stroke) {
   std::vector<std::uint32_t> modifiers;

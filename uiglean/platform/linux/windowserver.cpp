@@ -184,6 +184,37 @@ std::optional<std::pair<std::int32_t, std::int32_t>> contentOrigin(xcb_window_t 
                         static_cast<std::int32_t>(geo->y + top));
 }
 
+bool clientShownAt(xcb_window_t client, std::int32_t x, std::int32_t y) {
+  xcb_connection_t* c = display();
+  if (c == nullptr || client == XCB_NONE) return false;
+  xcb_window_t root = rootWindow();
+  xcb_window_t at = root;
+  // Root, frame, client: a window manager nests a few levels at most.
+  for (int depth = 0; depth < 8; ++depth) {
+    auto tr = take(xcb_translate_coordinates_reply(
+        c,
+        xcb_translate_coordinates(c, root, at, static_cast<std::int16_t>(x),
+                                  static_cast<std::int16_t>(y)),
+        nullptr));
+    if (!tr || tr->child == XCB_NONE) return false;
+    if (tr->child == client) return true;
+    at = tr->child;
+  }
+  return false;
+}
+
+bool hasModalWindow(std::int32_t pid) {
+  xcb_atom_t modal = atom("_NET_WM_STATE_MODAL");
+  if (modal == XCB_NONE) return false;
+  for (xcb_window_t w : clientWindows()) {
+    if (windowPid(w) != pid) continue;
+    for (std::uint32_t a : atomListProperty(w, "_NET_WM_STATE")) {
+      if (a == modal) return true;
+    }
+  }
+  return false;
+}
+
 bool activateWindow(xcb_window_t window) {
   xcb_connection_t* c = display();
   if (c == nullptr) return false;

@@ -49,6 +49,19 @@ std::optional<std::pair<std::int32_t, std::int32_t>> contentOrigin(xcb_window_t 
                                                                    std::int32_t width,
                                                                    std::int32_t height);
 
+// Whether a click at root position (x, y) lands in `client`: the X server's topmost window at the
+// point is the client itself, or the frame the window manager keeps around it with the client the
+// topmost window inside it there (no popup, menu or other window above the point).
+bool clientShownAt(xcb_window_t client, std::int32_t x, std::int32_t y);
+
+// Whether one of the process's client windows is modal (_NET_WM_STATE_MODAL): the toolkit then
+// ignores clicks in its other windows.
+bool hasModalWindow(std::int32_t pid);
+
+// A left click at root position (x, y) through the test extension, the pointer put back where it
+// was afterwards; false when synthesized input cannot reach the display.
+bool clickAndReturn(std::int32_t x, std::int32_t y);
+
 // Asks the window manager to activate the window (a _NET_ACTIVE_WINDOW client message with
 // source indication 2); without a window manager, raises it and gives it the input focus.
 bool activateWindow(xcb_window_t window);
