@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <future>
 #include <utility>
 #include <fstream>
@@ -388,6 +389,40 @@ TEST_F(Gtk4, APressIsAClickWhereOneLandsAndTheActionWhereNot) {
     shown = searchBarShown();
   }
   EXPECT_FALSE(shown);
+}
+
+// gedit: GTK 3 with a header bar and no menu bar; its menu is a popover behind its "Menu" button.
+class Gedit : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/gedit")) GTEST_SKIP() << "gedit is not installed";
+    launch({"/usr/bin/gedit", "--standalone"}, "gedit", "Untitled Document 1");
+  }
+};
+
+TEST_F(Gedit, TheHeaderBarMenuIsListedAndChosenAsAMenuOfTheMenuBar) {
+  json bar = uiglean({"menus"}).outJson();
+  ASSERT_EQ(bar["menus"].size(), 1U) << bar.dump();
+  EXPECT_EQ(bar["menus"][0]["title"], "Menu");
+  EXPECT_GE(bar["menus"][0]["count"].get<int>(), 10);
+
+  json menu = uiglean({"menus", "Menu"}).outJson();
+  std::map<std::string, json> items;
+  for (const auto& item : menu["items"]) items[item["title"]] = item;
+  ASSERT_TRUE(items.count("Preferences") && items.count("About gedit")) << menu.dump();
+  // A new document has nothing to reload; the check item for full screen is not checked.
+  EXPECT_EQ(items["Reload"].value("enabled", true), false);
+  EXPECT_FALSE(items["Fullscreen"].contains("mark"));
+  // The popover was read where it is, without being opened.
+  json tree = treeOf();
+  const json* button = findIn(tree, titled("AXCheckBox", "Menu"));
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ((*button)["value"], "0");
+
+  EXPECT_EQ(uiglean({"menuclick", "Menu", "About gedit"}).out, "{\"ok\":true}");
+  json windows = windowsWhenThereAre(2);
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], "About gedit");
 }
 
 // A KDE application: the calculator, Qt 5 with the KDE frameworks.

@@ -361,7 +361,7 @@ CopyResult axCopyAttributeValue(const Element& element, const std::string& name)
     return integer(s->modifiers);
   }
   if (name == "AXMenuItemMarkChar") {
-    if (!isMenuItemRole(r)) return unsupported();
+    if (!isMenuItemRole(r) && !e.popoverItem) return unsupported();
     // Qt gives its checkable items the plain role and no checkable state: checked is enough.
     if (hasState(n.states, state::checked)) return ok(std::string("\u2713"));
     return noValue();

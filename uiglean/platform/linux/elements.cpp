@@ -590,6 +590,8 @@ MacRole macRoleOf(const ElementImpl& e) {
     case View::object:
       break;
   }
+  // The buttons and check boxes of a GTK 3 popover serve as its menu items.
+  if (e.popoverItem) return {"AXMenuItem", ""};
   Node& n = fetch(e, Part::base);
   bool contextual = n.role == role::menu || isMenuItemRole(n.role) || n.role == role::separator;
   return macRole(n.role, n.states, contextual ? contextOf(e) : Context::other);

@@ -1,5 +1,6 @@
 #include "uiglean/platform/linux/menubuttons.h"
 
+#include <map>
 #include <memory>
 
 #include "uiglean/platform/linux/bus.h"
@@ -22,10 +23,84 @@ ElementImpl objectImpl(const ObjectRef& ref, Context context = Context::other,
   return ElementImpl{ref.first, ref.second, View::object, context, std::move(group)};
 }
 
+// GTK 3 keeps a window's popovers among the window's own children, shown or not, and the button
+// that opens one says nothing of it: the popover names the button by its popup-for relation. Its
+// items are buttons, check boxes and radio buttons, readable and pressable while it is closed.
+constexpr std::uint32_t RELATION_POPUP_FOR = 15;
+
+bool isPopoverItemRole(std::uint32_t r) {
+  return isMenuItemRole(r) || r == role::pushButton || r == role::checkBox ||
+         r == role::radioButton || r == role::toggleButton;
+}
+
+// The objects a GTK 3 popover says it pops up for, read for each of `candidates` in one burst.
+std::map<ObjectRef, ObjectRef> popupForTargets(const std::vector<ObjectRef>& candidates) {
+  std::map<ObjectRef, ObjectRef> byButton;
+  Batch batch;
+  for (const auto& c : candidates) {
+    batch.call(c.first, c.second, IFACE_ACCESSIBLE, "GetRelationSet", nullptr,
+               [&byButton, c](const Reply& r) {
+                 if (r.end != CallEnd::ok) return;
+                 sd_bus_message* m = r.message;
+                 if (sd_bus_message_enter_container(m, 'a', "(ua(so))") <= 0) return;
+                 while (sd_bus_message_enter_container(m, 'r', "ua(so)") > 0) {
+                   std::uint32_t type = 0;
+                   std::vector<ObjectRef> targets;
+                   if (sd_bus_message_read(m, "u", &type) <= 0 || !readObjectRefs(m, targets)) {
+                     return;
+                   }
+                   sd_bus_message_exit_container(m);
+                   if (type != RELATION_POPUP_FOR) continue;
+                   for (const auto& t : targets) {
+                     if (t.first == c.first && !t.second.empty() && t.second != NULL_PATH) {
+                       byButton.emplace(t, c);
+                     }
+                   }
+                 }
+               });
+  }
+  batch.run();
+  return byButton;
+}
+
+// The GTK 3 popovers of a top-level window, by the button each opens, learnt once per epoch.
+const std::map<ObjectRef, ObjectRef>& gtk3Popovers(const ObjectRef& window) {
+  static std::map<ObjectRef, std::pair<std::uint64_t, std::map<ObjectRef, ObjectRef>>> known;
+  auto& slot = known[window];
+  if (slot.first == answersEpoch() && slot.first != 0) return slot.second;
+  slot = {answersEpoch(), {}};
+  Node& c = fetch(objectImpl(window), Part::children);
+  std::vector<ObjectRef> kids = c.children;
+  if (kids.size() > PREFETCH_LIMIT) kids.resize(PREFETCH_LIMIT);
+  if (kids.empty()) return slot.second;
+  auto group = std::make_shared<Group>(Group{kids});
+  fetch(objectImpl(kids[0], Context::other, group), Part::base);
+  std::vector<ObjectRef> panels;
+  for (const auto& k : kids) {
+    Node& n = nodeOf(k);
+    if (n.baseEnd == CallEnd::ok && n.role == role::panel && n.childCount > 0) panels.push_back(k);
+  }
+  if (!panels.empty()) slot.second = popupForTargets(panels);
+  return slot.second;
+}
+
+// The GTK 3 popover of a button, if it has one.
+std::optional<ObjectRef> gtk3PopoverOf(const ElementImpl& button) {
+  if (!isGtk3(button.bus)) return std::nullopt;
+  const auto& popovers = gtk3Popovers(topLevelOf({button.bus, button.path}));
+  auto it = popovers.find({button.bus, button.path});
+  if (it == popovers.end()) return std::nullopt;
+  return it->second;
+}
+
 // The button inside a menu button that acts (opens and closes the popover), if the object is a
 // menu button: in GTK 4, a button without actions of its own whose first child is a button of the
 // same name that has one. Nothing else is taken for one, since reading a menu presses it.
 std::optional<ObjectRef> innerButton(const ElementImpl& outer) {
+  if (isGtk3(outer.bus)) {
+    if (!gtk3PopoverOf(outer)) return std::nullopt;
+    return ObjectRef{outer.bus, outer.path};
+  }
   if (!isGtk4OrLater(outer.bus)) return std::nullopt;
   Node& n = fetch(outer, Part::base);
   if (n.baseEnd != CallEnd::ok || !isButtonRole(n.role) || n.childCount < 1 || n.name.empty()) {
@@ -44,6 +119,10 @@ std::optional<ObjectRef> innerButton(const ElementImpl& outer) {
 
 // The popover the button holds while it is open.
 std::optional<ObjectRef> openPopover(const ElementImpl& outer) {
+  if (auto popover = gtk3PopoverOf(outer)) {
+    if (hasState(fetch(objectImpl(*popover), Part::base).states, state::showing)) return popover;
+    return std::nullopt;
+  }
   Node& c = fetch(outer, Part::children);
   if (c.children.size() < 2) return std::nullopt;
   auto group = std::make_shared<Group>(Group{c.children});
@@ -57,8 +136,10 @@ std::optional<ObjectRef> openPopover(const ElementImpl& outer) {
   return std::nullopt;
 }
 
-// The menu items below a popover, in order, without going into the items themselves.
+// The menu items below a popover, in order, without going into the items themselves (GTK 3: the
+// visible buttons, check boxes and radio buttons).
 void collectItems(const ObjectRef& at, int depth, std::vector<ObjectRef>& into) {
+  bool gtk3 = isGtk3(at.first);
   if (depth > 20 || into.size() >= MAX_POPOVER_ITEMS || pastRunDeadline()) return;
   Node& c = fetch(objectImpl(at), Part::children);
   if (c.childrenEnd != CallEnd::ok || c.children.empty()) return;
@@ -69,21 +150,42 @@ void collectItems(const ObjectRef& at, int depth, std::vector<ObjectRef>& into) 
   for (const auto& k : kids) {
     Node& n = nodeOf(k);
     if (n.baseEnd != CallEnd::ok) continue;
-    if (isMenuItemRole(n.role)) {
+    if (gtk3 && !hasState(n.states, state::visible)) continue;
+    if (gtk3 ? isPopoverItemRole(n.role) : isMenuItemRole(n.role)) {
       into.push_back(k);
       if (into.size() >= MAX_POPOVER_ITEMS) return;
     } else if (n.childCount > 0) {
       collectItems(k, depth + 1, into);
+      if (into.size() >= MAX_POPOVER_ITEMS) return;
     }
   }
+}
+
+ElementList asPopoverItems(const std::vector<ObjectRef>& items) {
+  ElementList out;
+  auto group = std::make_shared<Group>(Group{items});
+  for (const auto& ref : items) {
+    out.push_back(makeElement(ref.first, ref.second, View::object, Context::menu, group));
+    out.back().impl->popoverItem = true;
+  }
+  return out;
 }
 
 }  // namespace
 
 std::vector<ObjectRef> menuButtonsIn(const Element& window) {
   std::vector<ObjectRef> found;
+  bool gtk3 = isGtk3(window.impl->bus);
+  if (gtk3 && gtk3Popovers({window.impl->bus, window.impl->path}).empty()) return found;
   walkFrame(window, 8, [&](const ElementImpl& e, Node& n) {
     if (!isButtonRole(n.role) || !innerButton(e)) return Visit::descend;
+    if (gtk3) {
+      // A GTK 3 window keeps popovers of buttons it does not show, and popovers that are not
+      // menus (a search list): only a shown button whose popover has items is a menu button.
+      std::vector<ObjectRef> items;
+      if (auto popover = gtk3PopoverOf(e)) collectItems(*popover, 0, items);
+      if (!hasState(n.states, state::showing) || items.empty()) return Visit::skip;
+    }
     found.emplace_back(e.bus, e.path);
     return found.size() >= MAX_MENU_BUTTONS ? Visit::stop : Visit::skip;
   });
@@ -114,18 +216,17 @@ std::int32_t setMenuButtonOpen(const ElementImpl& button, bool open) {
 }
 
 ElementList menuButtonItems(const ElementImpl& button) {
+  std::vector<ObjectRef> items;
+  if (auto popover = gtk3PopoverOf(button)) {
+    // Read and pressed where they are, open or not.
+    collectItems(*popover, 0, items);
+    return asPopoverItems(items);
+  }
   bool wasOpen = menuButtonOpen(button);
   if (!wasOpen && setMenuButtonOpen(button, true) != axerr::success) return {};
-  std::vector<ObjectRef> items;
   if (auto popover = openPopover(button)) collectItems(*popover, 0, items);
   if (!wasOpen) setMenuButtonOpen(button, false);
-  ElementList out;
-  auto group = std::make_shared<Group>(Group{items});
-  for (const auto& ref : items) {
-    out.push_back(makeElement(ref.first, ref.second, View::object, Context::menu, group));
-    out.back().impl->popoverItem = true;
-  }
-  return out;
+  return asPopoverItems(items);
 }
 
 std::optional<std::string> acceleratorLabelOf(const ElementImpl& item) {

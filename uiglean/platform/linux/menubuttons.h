@@ -6,6 +6,9 @@
 // while its popover is open, the outer button also holds the popover (role menu), whose items sit
 // a dozen levels further down. A closed popover is not among anyone's children, but its items stay
 // alive and can be asked and pressed by their paths.
+//
+// GTK 3 keeps each popover among its window's children, closed or not, naming the button that
+// opens it by a relation; its items are buttons and check boxes, read and pressed where they are.
 #pragma once
 
 #include <optional>

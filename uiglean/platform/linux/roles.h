@@ -25,6 +25,7 @@ inline constexpr std::uint32_t menu = 33;
 inline constexpr std::uint32_t menuBar = 34;
 inline constexpr std::uint32_t menuItem = 35;
 inline constexpr std::uint32_t pageTab = 37;
+inline constexpr std::uint32_t panel = 39;
 inline constexpr std::uint32_t passwordText = 40;
 inline constexpr std::uint32_t paragraph = 73;
 inline constexpr std::uint32_t popupMenu = 41;

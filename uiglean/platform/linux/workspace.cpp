@@ -157,16 +157,27 @@ bool answersGetAll(const std::string& bus) {
 
 bool extentsRelativeToWindow(const std::string& bus) { return isGtk4OrLater(bus); }
 
-bool isGtk4OrLater(const std::string& bus) {
+namespace {
+
+// GTK's major version (ToolkitName GTK, Version "3.24.36"), or 0 for other toolkits and versions
+// that do not read as one.
+int gtkMajor(const std::string& bus) {
   const AccessibleApp* app = appForBus(bus);
-  if (app == nullptr || asciiLower(app->toolkit) != "gtk") return false;
+  if (app == nullptr || asciiLower(app->toolkit) != "gtk") return 0;
   const std::string& v = app->toolkitVersion;
-  std::size_t dot = v.find('.');
-  std::string major = v.substr(0, dot);
-  return !major.empty() && major.size() <= 3 &&
-         std::all_of(major.begin(), major.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-         std::stoi(major) >= 4;
+  std::string major = v.substr(0, v.find('.'));
+  if (major.empty() || major.size() > 3 ||
+      !std::all_of(major.begin(), major.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return 0;
+  }
+  return std::stoi(major);
 }
+
+}  // namespace
+
+bool isGtk4OrLater(const std::string& bus) { return gtkMajor(bus) >= 4; }
+
+bool isGtk3(const std::string& bus) { return gtkMajor(bus) == 3; }
 
 bool isWebToolkit(const std::string& bus) {
   const AccessibleApp* app = appForBus(bus);

@@ -41,6 +41,8 @@ bool enableWebContent(const std::string& bus);
 
 // True for GTK 4 and later (ToolkitName GTK, Version 4 or above).
 bool isGtk4OrLater(const std::string& bus);
+// True for GTK 3 (Version 3.x).
+bool isGtk3(const std::string& bus);
 // True for toolkits that give extents relative to the window whatever coordinates are asked for
 // (GTK 4, which also never sets the showing state).
 bool extentsRelativeToWindow(const std::string& bus);
