@@ -391,6 +391,39 @@ TEST_F(Gtk4, APressIsAClickWhereOneLandsAndTheActionWhereNot) {
   EXPECT_FALSE(shown);
 }
 
+// GTK 4's own menu bar (gtk4-print-editor): its entries have no action and their popovers exist
+// only while open; a click opens and closes them.
+class Gtk4MenuBar : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/gtk4-print-editor")) GTEST_SKIP() << "gtk-4-examples is not installed";
+    launch({"/usr/bin/gtk4-print-editor"}, "gtk4-print-editor", "GTK Print Editor");
+  }
+};
+
+TEST_F(Gtk4MenuBar, EntriesAreOpenedByAClickToBeListedAndChosen) {
+  testing_harness::runProgram("/usr/bin/xdotool", {"mousemove", "3", "4"}, {});
+
+  json bar = uiglean({"menus"}).outJson();
+  ASSERT_EQ(bar["menus"].size(), 2U) << bar.dump();
+  EXPECT_EQ(bar["menus"][0]["title"], "File");
+  EXPECT_EQ(bar["menus"][0]["count"], 8);
+  EXPECT_EQ(bar["menus"][1]["count"], 1);
+  json menu = uiglean({"menus", "File"}).outJson();
+  ASSERT_EQ(menu["items"].size(), 8U) << menu.dump();
+  EXPECT_EQ(menu["items"][0]["title"], "New");
+  EXPECT_EQ(menu["items"][0]["shortcut"], "ctrl+n");
+  EXPECT_EQ(menu["items"][7]["shortcut"], "ctrl+q");
+  // Each menu was closed again, and the pointer is where it was.
+  EXPECT_EQ(openMenuItems(treeOf()), 0U);
+  EXPECT_EQ(pointerAt(), std::make_pair(3, 4));
+
+  EXPECT_EQ(uiglean({"menuclick", "Help", "About Print Editor"}).out, "{\"ok\":true}");
+  json windows = windowsWhenThereAre(2);
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], "About GTK Print Editor");
+}
+
 // gedit: GTK 3 with a header bar and no menu bar; its menu is a popover behind its "Menu" button.
 class Gedit : public DebianApp {
  protected:

@@ -150,64 +150,12 @@ bool clicksLate(const ElementImpl& e, const Node& n) {
   return (n.role == role::pushButton || n.role == role::toggleButton) && isGtk4OrLater(e.bus);
 }
 
-// A pointer click on such a button clicks it at once, and a click is what the user does: where a
-// click lands on the button, the press is one. That is the button's centre on the screen when it
-// is enabled, lies inside the extents of each of its ancestors (nothing scrolled or clipped it
-// away), and the X11 window that shows its top-level window is the topmost one at that point;
-// never while the application has a modal window, which takes every click from the others.
-std::optional<std::pair<std::int32_t, std::int32_t>> clickPointOf(const ElementImpl& e) {
-  const AccessibleApp* app = appForBus(e.bus);
-  if (app == nullptr || app->pid <= 0 || inputUnavailable() || !ownsServerWindow(app->pid) ||
-      hasModalWindow(app->pid)) {
-    return std::nullopt;
-  }
-  Node& n = fetch(e, Part::extents);
-  if (!n.hasExtents || n.width <= 0 || n.height <= 0 || !(hasState(n.states, state::enabled) ||
-        hasState(n.states, state::sensitive))) {
-    return std::nullopt;
-  }
-  // Positions are the window's (GTK 4), the same for the element and each of its ancestors.
-  std::int64_t cx = static_cast<std::int64_t>(n.x) + n.width / 2;
-  std::int64_t cy = static_cast<std::int64_t>(n.y) + n.height / 2;
-  ObjectRef at = n.parent;
-  for (int depth = 0; depth < 64; ++depth) {
-    if (at.first.empty() || at.second.empty() || at.second == ROOT_PATH) return std::nullopt;
-    ElementImpl up{at.first, at.second, View::object, Context::other, nullptr};
-    Node& a = fetch(up, Part::extents);
-    if (a.baseEnd != CallEnd::ok || !a.hasExtents) return std::nullopt;
-    if (cx < a.x || cy < a.y || cx >= static_cast<std::int64_t>(a.x) + a.width ||
-        cy >= static_cast<std::int64_t>(a.y) + a.height) {
-      return std::nullopt;
-    }
-    if (a.parent.second != ROOT_PATH) {
-      at = a.parent;
-      continue;
-    }
-    auto xid = windowFor(app->pid, a.name, a.x, a.y, a.width, a.height, true);
-    if (!xid) return std::nullopt;
-    auto origin = contentOrigin(*xid, a.width, a.height);
-    if (!origin) return std::nullopt;
-    std::int64_t sx = origin->first + (cx - a.x), sy = origin->second + (cy - a.y);
-    if (sx < INT16_MIN || sy < INT16_MIN || sx > INT16_MAX || sy > INT16_MAX) return std::nullopt;
-    auto point = std::make_pair(static_cast<std::int32_t>(sx), static_cast<std::int32_t>(sy));
-    if (!clientShownAt(*xid, point.first, point.second)) return std::nullopt;
-    return point;
-  }
-  return std::nullopt;
-}
-
 // Presses a GTK 4 button: a pointer click where one lands on it, which the application has
 // handled when this returns; else the action, answered once GTK has clicked.
 std::int32_t pressLateClicker(const ElementImpl& e, std::size_t actionIndex) {
-  if (auto point = clickPointOf(e)) {
-    if (clickAndReturn(point->first, point->second)) {
-      // GTK reads the pointer's events on its next frame; one round trip after that is answered
-      // once the click has been handled.
-      sleepMs(CLICK_FRAME_MS);
-      callNow(e.bus, ROOT_PATH, IFACE_ACCESSIBLE, "GetRole", nullptr, [](const Reply&) {});
-      return axerr::success;
-    }
-  }
+  // A pointer click on such a button clicks it at once, and a click is what the user does: where
+  // a click lands on the button, the press is one.
+  if (pointerClick(e)) return axerr::success;
   std::int32_t status = doAction(e, actionIndex);
   if (status == axerr::success) sleepMs(LATE_CLICK_MS);
   return status;
@@ -340,6 +288,62 @@ std::int32_t replaceSelection(const ElementImpl& e, const std::string& text) {
 }
 
 }  // namespace
+
+namespace lx {
+
+std::optional<std::pair<std::int32_t, std::int32_t>> clickPointOf(const ElementImpl& e) {
+  const AccessibleApp* app = appForBus(e.bus);
+  if (app == nullptr || app->pid <= 0 || inputUnavailable() || !ownsServerWindow(app->pid) ||
+      hasModalWindow(app->pid)) {
+    return std::nullopt;
+  }
+  Node& n = fetch(e, Part::extents);
+  if (!n.hasExtents || n.width <= 0 || n.height <= 0 || !(hasState(n.states, state::enabled) ||
+        hasState(n.states, state::sensitive))) {
+    return std::nullopt;
+  }
+  // Positions are the window's (GTK 4), the same for the element and each of its ancestors.
+  std::int64_t cx = static_cast<std::int64_t>(n.x) + n.width / 2;
+  std::int64_t cy = static_cast<std::int64_t>(n.y) + n.height / 2;
+  ObjectRef at = n.parent;
+  for (int depth = 0; depth < 64; ++depth) {
+    if (at.first.empty() || at.second.empty() || at.second == ROOT_PATH) return std::nullopt;
+    ElementImpl up{at.first, at.second, View::object, Context::other, nullptr};
+    Node& a = fetch(up, Part::extents);
+    if (a.baseEnd != CallEnd::ok || !a.hasExtents) return std::nullopt;
+    if (cx < a.x || cy < a.y || cx >= static_cast<std::int64_t>(a.x) + a.width ||
+        cy >= static_cast<std::int64_t>(a.y) + a.height) {
+      return std::nullopt;
+    }
+    if (a.parent.second != ROOT_PATH) {
+      at = a.parent;
+      continue;
+    }
+    auto xid = windowFor(app->pid, a.name, a.x, a.y, a.width, a.height, true);
+    if (!xid) return std::nullopt;
+    auto origin = contentOrigin(*xid, a.width, a.height);
+    if (!origin) return std::nullopt;
+    std::int64_t sx = origin->first + (cx - a.x), sy = origin->second + (cy - a.y);
+    if (sx < INT16_MIN || sy < INT16_MIN || sx > INT16_MAX || sy > INT16_MAX) return std::nullopt;
+    auto point = std::make_pair(static_cast<std::int32_t>(sx), static_cast<std::int32_t>(sy));
+    if (!clientShownAt(*xid, point.first, point.second)) return std::nullopt;
+    return point;
+  }
+  return std::nullopt;
+}
+
+bool pointerClick(const ElementImpl& e) {
+  auto point = clickPointOf(e);
+  if (!point || !clickAndReturn(point->first, point->second)) return false;
+  // GTK reads the pointer's events on its next frame; one round trip after that is answered once
+  // the click has been handled.
+  sleepMs(CLICK_FRAME_MS);
+  callNow(e.bus, ROOT_PATH, IFACE_ACCESSIBLE, "GetRole", nullptr, [](const Reply&) {});
+  forgetAnswers();
+  return true;
+}
+
+}  // namespace lx
 
 ActionNamesResult axCopyActionNames(const Element& element) {
   ActionNamesResult result;

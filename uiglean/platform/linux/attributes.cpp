@@ -78,6 +78,9 @@ ElementList childElementsOf(const ElementImpl& e) {
   }
   for (const auto& ref : withChildren.children) {
     out.push_back(makeElement(ref.first, ref.second, View::object, childContext, group));
+    if (childContext == Context::menuBar && popoverBarEntry(*out.back().impl)) {
+      out.back().impl->view = View::buttonEntry;
+    }
   }
   return out;
 }

@@ -171,6 +171,17 @@ void walkFrame(const Element& window, int maxDepth,
 }  // namespace uiglean::lx
 
 namespace uiglean::lx {
+
+// Where a left click lands on the element, in root coordinates, for toolkits that give positions
+// relative to the window (GTK 4) under X11: its centre, when it is enabled (GTK 4 says only
+// sensitive), lies inside the extents of each of its ancestors (nothing scrolled or clipped it
+// away), and the X11 window that shows its top-level window is the topmost one at that point;
+// never while the application has a modal window, which takes every click from the others.
+std::optional<std::pair<std::int32_t, std::int32_t>> clickPointOf(const ElementImpl& e);
+// Clicks the element there with the pointer (put back afterwards) and returns once the
+// application has handled the click; false, doing nothing, where a click would not land on it.
+bool pointerClick(const ElementImpl& e);
+
 // Whether the focused object read in the current epoch is a password field; nothing when no
 // focused object was read.
 std::optional<bool> focusedPasswordSeen();

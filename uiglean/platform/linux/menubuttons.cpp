@@ -93,6 +93,16 @@ std::optional<ObjectRef> gtk3PopoverOf(const ElementImpl& button) {
   return it->second;
 }
 
+// An entry of GTK 4's own menu bar (GtkPopoverMenuBar): a menu item without actions in a menu
+// bar, opened and closed by a click on it, holding its popover (role menu) only while open.
+bool isPopoverBarEntry(const ElementImpl& e) {
+  if (!isGtk4OrLater(e.bus)) return false;
+  Node& n = fetch(e, Part::base);
+  if (n.baseEnd != CallEnd::ok || n.role != role::menuItem || n.parent.first.empty()) return false;
+  if (fetch(objectImpl(n.parent), Part::base).role != role::menuBar) return false;
+  return fetch(e, Part::actions).actions.empty();
+}
+
 // The button inside a menu button that acts (opens and closes the popover), if the object is a
 // menu button: in GTK 4, a button without actions of its own whose first child is a button of the
 // same name that has one. Nothing else is taken for one, since reading a menu presses it.
@@ -200,12 +210,17 @@ bool menuButtonOpen(const ElementImpl& button) {
 
 std::int32_t setMenuButtonOpen(const ElementImpl& button, bool open) {
   if (menuButtonOpen(button) == open) return axerr::success;
-  auto inner = innerButton(button);
-  if (!inner) return axerr::actionUnsupported;
-  std::int32_t status =
-      axPerformAction(makeElement(inner->first, inner->second, View::object, Context::other),
-                      "AXPress");
-  if (status != axerr::success) return status;
+  if (isPopoverBarEntry(button)) {
+    // No action opens it: a click on it does, and closes it again.
+    if (!pointerClick(button)) return axerr::cannotComplete;
+  } else {
+    auto inner = innerButton(button);
+    if (!inner) return axerr::actionUnsupported;
+    std::int32_t status =
+        axPerformAction(makeElement(inner->first, inner->second, View::object, Context::other),
+                        "AXPress");
+    if (status != axerr::success) return status;
+  }
   for (int waited = 0; waited < POPOVER_WAIT_MS && !pastRunDeadline();
        waited += POPOVER_POLL_MS) {
     if (menuButtonOpen(button) == open) return axerr::success;
@@ -224,10 +239,17 @@ ElementList menuButtonItems(const ElementImpl& button) {
   }
   bool wasOpen = menuButtonOpen(button);
   if (!wasOpen && setMenuButtonOpen(button, true) != axerr::success) return {};
-  if (auto popover = openPopover(button)) collectItems(*popover, 0, items);
+  // A popover that has just opened may not hold its items yet.
+  for (int waited = 0; !pastRunDeadline(); waited += POPOVER_POLL_MS) {
+    if (auto popover = openPopover(button)) collectItems(*popover, 0, items);
+    if (!items.empty() || wasOpen || waited >= POPOVER_WAIT_MS) break;
+    sleepMicros(POPOVER_POLL_MS * 1000U);
+  }
   if (!wasOpen) setMenuButtonOpen(button, false);
   return asPopoverItems(items);
 }
+
+bool popoverBarEntry(const ElementImpl& e) { return isPopoverBarEntry(e); }
 
 std::optional<std::string> acceleratorLabelOf(const ElementImpl& item) {
   Node& n = fetch(item, Part::base);

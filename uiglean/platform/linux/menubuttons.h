@@ -32,6 +32,11 @@ std::int32_t setMenuButtonOpen(const ElementImpl& button, bool open);
 // closed again.
 ElementList menuButtonItems(const ElementImpl& button);
 
+// Whether the object is an entry of GTK 4's own menu bar (GtkPopoverMenuBar): a menu item without
+// actions that a click opens, holding its popover while open. Such entries are shown as menu-button
+// entries (View::buttonEntry), opened by a pointer click.
+bool popoverBarEntry(const ElementImpl& e);
+
 // The accelerator a menu item shows as a label of its own beside its title (GTK 4 gives menu
 // items no key binding), as the toolkit writes it ("Ctrl+Q", "F1"), or nothing.
 std::optional<std::string> acceleratorLabelOf(const ElementImpl& item);
