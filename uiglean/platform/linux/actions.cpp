@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
-#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -52,10 +51,8 @@ bool isMenuEntry(const ElementImpl& e) {
 
 bool isTopLevel(const Node& n) { return isWindowRole(n.role) || n.parent.second == ROOT_PATH; }
 
-void sleepMs(long ms) {
-  struct timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
-  nanosleep(&ts, nullptr);
-}
+// The layer's sleep (which also starts a new epoch of answers), in milliseconds.
+void sleepMs(std::uint32_t ms) { sleepMicros(ms * 1000U); }
 
 std::int32_t boolCall(const ElementImpl& e, const char* interface, const char* member,
                       const Appender& append, bool isAction, std::uint64_t timeoutUsec = 0) {
@@ -143,8 +140,8 @@ void awaitMenuItems(const ElementImpl& entry) {
 // GTK 4 clicks a button a quarter of a second after it is asked to (the time it shows the button
 // pressed down) and says nothing until then, so a press answers only once the click has happened:
 // what is read next, and a settle started next, see its effect.
-constexpr long LATE_CLICK_MS = 250 + 40;
-constexpr long CLICK_FRAME_MS = 40;
+constexpr std::uint32_t LATE_CLICK_MS = 250 + 40;
+constexpr std::uint32_t CLICK_FRAME_MS = 40;
 
 bool clicksLate(const ElementImpl& e, const Node& n) {
   return (n.role == role::pushButton || n.role == role::toggleButton) && isGtk4OrLater(e.bus);
