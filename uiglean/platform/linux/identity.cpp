@@ -1,4 +1,5 @@
 #include "uiglean/platform/linux/identity.h"
+#include "uiglean/platform/linux/workspace.h"
 
 #include <unistd.h>
 
@@ -291,9 +292,7 @@ ProcessClues cluesOfProcess(std::int32_t pid, const std::vector<std::uint32_t>& 
     c.commandLine.push_back(cmdline.substr(start, end - start));
     start = end + 1;
   }
-  std::string comm = readProc(pid, "comm", 64);
-  if (!comm.empty() && comm.back() == '\n') comm.pop_back();
-  c.processName = comm;
+  c.processName = processName(pid);
   return c;
 }
 
