@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -422,6 +423,48 @@ TEST_F(Gtk4MenuBar, EntriesAreOpenedByAClickToBeListedAndChosen) {
   json windows = windowsWhenThereAre(2);
   ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
   EXPECT_EQ(windows["windows"][1]["title"], "About GTK Print Editor");
+}
+
+// GNOME's text editor (GTK 4): its View menu holds a submenu, which GTK 4 keeps as another page of
+// the popover's stack, in the tree beside the main page.
+class TextEditor : public DebianApp {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/gnome-text-editor")) GTEST_SKIP() << "gnome-text-editor is not installed";
+    launch({"/usr/bin/gnome-text-editor", "--standalone"}, "gnome-text-editor", "Text Editor");
+  }
+};
+
+TEST_F(TextEditor, APopoverSubmenuIsListedUnderItsItemAndChosenThroughIt) {
+  auto titlesAt = [](const json& menu, const std::vector<std::string>& path) {
+    std::vector<std::string> out;
+    for (const auto& item : menu["items"]) {
+      std::vector<std::string> at = item["path"];
+      at.pop_back();
+      if (at == path) out.push_back(item["title"]);
+    }
+    return out;
+  };
+  json menu = uiglean({"menus", "View"}).outJson();
+  std::vector<std::string> top = titlesAt(menu, {"View"});
+  // The submenu's items and its title (the way back) are not items of the menu itself.
+  EXPECT_EQ(std::count(top.begin(), top.end(), "Spaces Per Tab"), 1) << menu.dump();
+  EXPECT_EQ(std::count(top.begin(), top.end(), "4"), 0) << menu.dump();
+  EXPECT_EQ(titlesAt(menu, {"View", "Spaces Per Tab"}),
+            (std::vector<std::string>{"2", "4", "6", "8"}))
+      << menu.dump();
+
+  EXPECT_EQ(uiglean({"menuclick", "View", "Spaces Per Tab", "4"}).out, "{\"ok\":true}");
+  json after = uiglean({"menus", "View"}).outJson();
+  for (const auto& item : after["items"]) {
+    if (item["path"] == json({"View", "Spaces Per Tab", "4"})) {
+      EXPECT_EQ(item.value("mark", ""), "\u2713");
+    }
+    if (item["path"] == json({"View", "Spaces Per Tab", "8"})) {
+      EXPECT_FALSE(item.contains("mark"));
+    }
+  }
+  EXPECT_EQ(openMenuItems(treeOf()), 0U);
 }
 
 // gedit: GTK 3 with a header bar and no menu bar; its menu is a popover behind its "Menu" button.

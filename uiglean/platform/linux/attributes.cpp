@@ -49,6 +49,8 @@ ElementList childElementsOf(const ElementImpl& e) {
       return out;
     case View::buttonMenu:
       return menuButtonItems(e);
+    case View::popoverPage:
+      return popoverPageItems(e);
     case View::menuOf:
     case View::object:
       break;
@@ -92,8 +94,15 @@ ElementList childElementsOf(const ElementImpl& e) {
 ElementList childElements(const ElementImpl& e) {
   if (e.view == View::menuOf && !e.throughMenuBar && !menuOpen(e)) return {};
   if (e.view == View::buttonMenu && !e.throughMenuBar && !menuOpen(e)) return {};
-  if (e.popoverItem) return {};
-  ElementList out = childElementsOf(e);
+  ElementList out;
+  if (e.popoverItem) {
+    // Its own check mark and labels are no submenu; a page of the popover's stack is.
+    if (!e.popoverPage.empty()) {
+      out.push_back(makeElement(e.bus, e.popoverPage, View::popoverPage, Context::menu));
+    }
+  } else {
+    out = childElementsOf(e);
+  }
   if (e.throughMenuBar) {
     for (auto& c : out) c.impl->throughMenuBar = true;
   }

@@ -581,6 +581,7 @@ MacRole macRoleOf(const ElementImpl& e) {
     case View::menuOf:
     case View::appMenu:
     case View::buttonMenu:
+    case View::popoverPage:
       return {"AXMenu", ""};
     case View::appItem:
     case View::buttonEntry:

@@ -50,6 +50,9 @@ enum class View : std::uint8_t {
   buttonBar,
   buttonEntry,
   buttonMenu,
+  // A submenu of a GTK 4 popover: a page of the popover's stack, seen as the menu of the item
+  // that opens it.
+  popoverPage,
 };
 
 }  // namespace uiglean::lx
@@ -68,6 +71,8 @@ struct ElementImpl {
   // An item of a menu button's popover (menubuttons.h): its children are its own check mark and
   // labels, never a submenu, so it shows none.
   bool popoverItem = false;
+  // For such an item that opens a submenu (GTK 4): the object path of the stack page holding it.
+  std::string popoverPage{};
 };
 
 }  // namespace uiglean

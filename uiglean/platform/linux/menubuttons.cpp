@@ -146,37 +146,91 @@ std::optional<ObjectRef> openPopover(const ElementImpl& outer) {
   return std::nullopt;
 }
 
+// GTK 4 keeps each submenu of a popover as a page of a stack beside the main one, all of them in
+// the tree whether shown or not. The stack's children list gives each page's content without the
+// page object between them (which GetChildAtIndex and the content's parent name): a child whose
+// parent is not the object that listed it is the content of a page.
+bool isPageContent(const Node& child, const ObjectRef& listedBy) {
+  return !child.parent.second.empty() && child.parent != listedBy;
+}
+
+// What a reading of a popover found: its items in order, and the stacks of pages met on the way.
+struct Collected {
+  std::vector<ObjectRef> items;
+  std::vector<ObjectRef> stacks;
+};
+
 // The menu items below a popover, in order, without going into the items themselves (GTK 3: the
-// visible buttons, check boxes and radio buttons).
-void collectItems(const ObjectRef& at, int depth, std::vector<ObjectRef>& into) {
+// visible buttons, check boxes and radio buttons), nor into the pages of a stack after its first
+// (a GTK 4 submenu is listed under the item that opens it).
+void collectItems(const ObjectRef& at, int depth, Collected& into) {
   bool gtk3 = isGtk3(at.first);
-  if (depth > 20 || into.size() >= MAX_POPOVER_ITEMS || pastRunDeadline()) return;
+  if (depth > 20 || into.items.size() >= MAX_POPOVER_ITEMS || pastRunDeadline()) return;
   Node& c = fetch(objectImpl(at), Part::children);
   if (c.childrenEnd != CallEnd::ok || c.children.empty()) return;
   std::vector<ObjectRef> kids = c.children;
   if (kids.size() > PREFETCH_LIMIT) kids.resize(PREFETCH_LIMIT);
   auto group = std::make_shared<Group>(Group{kids});
   fetch(objectImpl(kids[0], Context::other, group), Part::base);
+  bool pageSeen = false;
   for (const auto& k : kids) {
     Node& n = nodeOf(k);
     if (n.baseEnd != CallEnd::ok) continue;
     if (gtk3 && !hasState(n.states, state::visible)) continue;
+    if (!gtk3 && isPageContent(n, at)) {
+      // The first page is the main one; the others are submenus, listed under their items.
+      if (pageSeen) continue;
+      pageSeen = true;
+      into.stacks.push_back(at);
+    }
     if (gtk3 ? isPopoverItemRole(n.role) : isMenuItemRole(n.role)) {
-      into.push_back(k);
-      if (into.size() >= MAX_POPOVER_ITEMS) return;
+      into.items.push_back(k);
+      if (into.items.size() >= MAX_POPOVER_ITEMS) return;
     } else if (n.childCount > 0) {
       collectItems(k, depth + 1, into);
-      if (into.size() >= MAX_POPOVER_ITEMS) return;
+      if (into.items.size() >= MAX_POPOVER_ITEMS) return;
     }
   }
 }
 
-ElementList asPopoverItems(const std::vector<ObjectRef>& items) {
+// The submenu pages of a stack by their titles: a page after the first begins with an item that
+// carries its title (and leads back), which is also the title of the item that opens it.
+std::map<std::string, ObjectRef> submenuPages(const ObjectRef& stack) {
+  std::map<std::string, ObjectRef> pages;
+  Node& c = fetch(objectImpl(stack), Part::children);
+  std::vector<ObjectRef> kids = c.children;
+  if (kids.size() > PREFETCH_LIMIT) kids.resize(PREFETCH_LIMIT);
+  if (kids.empty()) return pages;
+  auto group = std::make_shared<Group>(Group{kids});
+  fetch(objectImpl(kids[0], Context::other, group), Part::base);
+  bool first = true;
+  for (const auto& k : kids) {
+    if (!isPageContent(nodeOf(k), stack)) continue;
+    if (first) {
+      first = false;
+      continue;
+    }
+    Collected page;
+    collectItems(k, 0, page);
+    if (page.items.empty()) continue;
+    const std::string& title = fetch(objectImpl(page.items[0]), Part::base).name;
+    if (!title.empty()) pages.emplace(title, k);
+  }
+  return pages;
+}
+
+// The items as elements of a menu, each item that opens a submenu page linked to it.
+ElementList asPopoverItems(const Collected& found) {
+  std::map<std::string, ObjectRef> pages;
+  for (const auto& stack : found.stacks) pages.merge(submenuPages(stack));
   ElementList out;
-  auto group = std::make_shared<Group>(Group{items});
-  for (const auto& ref : items) {
+  auto group = std::make_shared<Group>(Group{found.items});
+  for (const auto& ref : found.items) {
     out.push_back(makeElement(ref.first, ref.second, View::object, Context::menu, group));
-    out.back().impl->popoverItem = true;
+    ElementImpl& item = *out.back().impl;
+    item.popoverItem = true;
+    auto page = pages.find(fetch(item, Part::base).name);
+    if (page != pages.end() && page->second.first == ref.first) item.popoverPage = page->second.second;
   }
   return out;
 }
@@ -192,9 +246,9 @@ std::vector<ObjectRef> menuButtonsIn(const Element& window) {
     if (gtk3) {
       // A GTK 3 window keeps popovers of buttons it does not show, and popovers that are not
       // menus (a search list): only a shown button whose popover has items is a menu button.
-      std::vector<ObjectRef> items;
-      if (auto popover = gtk3PopoverOf(e)) collectItems(*popover, 0, items);
-      if (!hasState(n.states, state::showing) || items.empty()) return Visit::skip;
+      Collected popoverItems;
+      if (auto popover = gtk3PopoverOf(e)) collectItems(*popover, 0, popoverItems);
+      if (!hasState(n.states, state::showing) || popoverItems.items.empty()) return Visit::skip;
     }
     found.emplace_back(e.bus, e.path);
     return found.size() >= MAX_MENU_BUTTONS ? Visit::stop : Visit::skip;
@@ -231,22 +285,38 @@ std::int32_t setMenuButtonOpen(const ElementImpl& button, bool open) {
 }
 
 ElementList menuButtonItems(const ElementImpl& button) {
-  std::vector<ObjectRef> items;
+  Collected found;
   if (auto popover = gtk3PopoverOf(button)) {
     // Read and pressed where they are, open or not.
-    collectItems(*popover, 0, items);
-    return asPopoverItems(items);
+    collectItems(*popover, 0, found);
+    return asPopoverItems(found);
   }
   bool wasOpen = menuButtonOpen(button);
   if (!wasOpen && setMenuButtonOpen(button, true) != axerr::success) return {};
   // A popover that has just opened may not hold its items yet.
   for (int waited = 0; !pastRunDeadline(); waited += POPOVER_POLL_MS) {
-    if (auto popover = openPopover(button)) collectItems(*popover, 0, items);
-    if (!items.empty() || wasOpen || waited >= POPOVER_WAIT_MS) break;
+    if (auto popover = openPopover(button)) collectItems(*popover, 0, found);
+    if (!found.items.empty() || wasOpen || waited >= POPOVER_WAIT_MS) break;
+    found = {};
     sleepMicros(POPOVER_POLL_MS * 1000U);
   }
+  ElementList items = asPopoverItems(found);
   if (!wasOpen) setMenuButtonOpen(button, false);
-  return asPopoverItems(items);
+  return items;
+}
+
+ElementList popoverPageItems(const ElementImpl& page) {
+  Collected found;
+  collectItems({page.bus, page.path}, 0, found);
+  // The first item is the page's title, which leads back.
+  if (!found.items.empty()) found.items.erase(found.items.begin());
+  // The stack: the parent of the page object that holds this content.
+  ObjectRef pageObject = fetch(page, Part::base).parent;
+  if (!pageObject.second.empty()) {
+    ObjectRef stack = fetch(objectImpl(pageObject), Part::base).parent;
+    if (!stack.second.empty()) found.stacks.push_back(stack);
+  }
+  return asPopoverItems(found);
 }
 
 bool popoverBarEntry(const ElementImpl& e) { return isPopoverBarEntry(e); }

@@ -32,6 +32,9 @@ std::int32_t setMenuButtonOpen(const ElementImpl& button, bool open);
 // closed again.
 ElementList menuButtonItems(const ElementImpl& button);
 
+// The items of a GTK 4 popover's submenu page (View::popoverPage), without its title item.
+ElementList popoverPageItems(const ElementImpl& page);
+
 // Whether the object is an entry of GTK 4's own menu bar (GtkPopoverMenuBar): a menu item without
 // actions that a click opens, holding its popover while open. Such entries are shown as menu-button
 // entries (View::buttonEntry), opened by a pointer click.
