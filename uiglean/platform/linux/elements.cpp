@@ -6,6 +6,7 @@
 #include <deque>
 #include <unordered_map>
 
+#include "uiglean/platform/linux/keptanswers.h"
 #include "uiglean/platform/linux/keybinding.h"
 #include "uiglean/platform/linux/menubuttons.h"
 #include "uiglean/platform/linux/workspace.h"
@@ -120,6 +121,8 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
                });
              });
   }
+  // Role and states kept from an earlier run (keptanswers.h) are not asked again.
+  if (n.baseFromKept) return;
   batch.call(bus, path, IFACE_ACCESSIBLE, "GetRole", nullptr, [np](const Reply& r) {
     noteBase(*np, r.end);
     if (r.end != CallEnd::ok) return;
@@ -141,6 +144,7 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
       if (count > 0) states |= words[0];
       if (count > 1) states |= static_cast<std::uint64_t>(words[1]) << 32;
       np->states = states;
+      np->statesKnown = true;
     }
   });
 }
@@ -380,6 +384,11 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
 
 void forgetAnswers() { ++currentEpoch; }
 
+void forgetNodes() {
+  ++currentEpoch;
+  nodes().clear();
+}
+
 std::uint64_t answersEpoch() { return currentEpoch; }
 
 Node& nodeOf(const ObjectRef& ref) {
@@ -387,16 +396,21 @@ Node& nodeOf(const ObjectRef& ref) {
   if (n.epoch != currentEpoch) {
     n = Node{};
     n.epoch = currentEpoch;
+    seedFromKept(ref, n);
   }
   return n;
 }
 
 Node& fetch(const ElementImpl& e, Part part) {
   ObjectRef self{e.bus, e.path};
+  // In a server, the application's kept answers are brought up to date (its events applied)
+  // before this epoch takes any of them.
+  keptUsable(e.bus);
   {
-    // Asked already (alone or with its siblings): nothing to send.
+    // Asked already (alone or with its siblings): nothing to send. Actions kept from an earlier
+    // run still need this epoch's base answers beside them.
     Node& own = nodeOf(self);
-    if (loadedFlag(own, part)) return own;
+    if (loadedFlag(own, part) && (part == Part::base || own.baseLoaded)) return own;
   }
   std::vector<ObjectRef> members;
   if (e.group) {
@@ -418,6 +432,7 @@ Node& fetch(const ElementImpl& e, Part part) {
     Node& own = nodeOf(self);
     if (!own.baseLoaded) fetch(e, Part::base);
   }
+  keptFetchStarted();
   Batch batch;
   std::vector<std::pair<ObjectRef, Node*>> fallback;
   for (const auto& ref : members) {
@@ -525,6 +540,7 @@ Node& fetch(const ElementImpl& e, Part part) {
     }
     again.run();
   }
+  keptFetchEnded(part, members);
   return nodeOf(self);
 }
 
