@@ -161,15 +161,24 @@ TEST_F(KeptAcrossCalls, ChangesMadeByAnotherProcessShowInTheNextTree) {
 TEST_F(KeptAcrossCalls, ChangesTheApplicationMakesOnItsOwnShowInTheNextTree) {
   constexpr int TICKS = 16;
   start("uiglean-gtk-app", {"--ticks", std::to_string(TICKS)}, "Say Hello");
-  // Trees while it changes, each one kept from and dropped in part by the next ticks.
+  // A tree after each odd tick, each kept from and dropped in part by the next ticks: the last
+  // one keeps the row of check boxes disabled, and only the row announces that it is enabled
+  // again.
   int calls = 0;
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (log().find("ticks done") == std::string::npos && std::chrono::steady_clock::now() < end) {
+  for (int k = 1; k < TICKS && std::chrono::steady_clock::now() < end; k += 2) {
+    while (log().find("tick " + std::to_string(k) + "\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     serverTree();
     ++calls;
   }
+  while (log().find("ticks done") == std::string::npos && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   ASSERT_NE(log().find("ticks done"), std::string::npos);
-  EXPECT_GE(calls, 2);  // the application changed between calls
+  EXPECT_EQ(calls, TICKS / 2);
 
   json tree = checkedTree();
   EXPECT_NE(label(tree, "Tick " + std::to_string(TICKS)), nullptr);
@@ -182,6 +191,10 @@ TEST_F(KeptAcrossCalls, ChangesTheApplicationMakesOnItsOwnShowInTheNextTree) {
   const json* open = findIn(tree, titled("AXButton", "Open Dialog"));
   ASSERT_NE(open, nullptr);
   EXPECT_TRUE(open->value("enabled", true));
+  // Enabled again through its row, which alone announced it.
+  const json* bold = findIn(tree, titled("AXCheckBox", "Bold"));
+  ASSERT_NE(bold, nullptr);
+  EXPECT_TRUE(bold->value("enabled", true));
   EXPECT_EQ(valueOf(tree, "AXTextField", "Name"), "tick " + std::to_string(TICKS));
 }
 

@@ -8,8 +8,9 @@
  * objects (no container with more than 96 children, at most 12 levels below the application).
  * --ticks N makes the application change itself N times, every 250 ms, with no one asking: tick
  * i sets the status label to "Tick i", adds the label "Item i" to a row under the buttons and
- * takes away "Item i-2", toggles the check button, makes "Open Dialog" sensitive only on even
- * ticks and sets the Name entry to "tick i".
+ * takes away "Item i-2", toggles the check button, makes "Open Dialog" and the row of the check
+ * and toggle buttons (the row, not the buttons themselves) sensitive only on even ticks and sets
+ * the Name entry to "tick i".
  *
  * With --log FILE, every change the application receives is appended to FILE as one line, written
  * and flushed at once, so that a test sees what really reached the application:
@@ -53,6 +54,7 @@ static int hello_count = 0;
 static GtkWidget *tick_row = NULL;
 static GtkWidget *tick_check = NULL;
 static GtkWidget *tick_button = NULL;
+static GtkWidget *tick_toggles = NULL;
 static GtkWidget *tick_entry = NULL;
 static int tick_count = 0;
 
@@ -365,6 +367,7 @@ static gboolean on_tick(gpointer data)
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(tick_check),
                                  !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(tick_check)));
     gtk_widget_set_sensitive(tick_button, i % 2 == 0);
+    gtk_widget_set_sensitive(tick_toggles, i % 2 == 0);
     text = g_strdup_printf("tick %d", i);
     gtk_entry_set_text(GTK_ENTRY(tick_entry), text);
     g_free(text);
@@ -526,6 +529,7 @@ static void build_main_window(void)
     gtk_box_pack_start(GTK_BOX(body), scrolled, TRUE, TRUE, 0);
 
     GtkWidget *toggles = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    tick_toggles = toggles;
     GtkWidget *check = gtk_check_button_new_with_label("Enable feature");
     tick_check = check;
     g_signal_connect(check, "toggled", G_CALLBACK(on_toggled), (gpointer) "check");
