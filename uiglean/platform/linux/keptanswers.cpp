@@ -79,11 +79,12 @@ void KeptAnswers::keepBase(const KeptRef& ref, KeptBase base) {
   afterKeeping(s);
 }
 
-void KeptAnswers::keepActions(const KeptRef& ref, KeptActions actions) {
+void KeptAnswers::keepActions(const KeptRef& ref, KeptActions actions, bool actionInterface) {
   auto it = index_.find(keyOf(ref));
   if (it == index_.end()) return;
   Slot& s = slotFor(ref);
   s.kept.actions = std::move(actions);
+  s.kept.actionInterface = actionInterface;
   afterKeeping(s);
 }
 
@@ -382,7 +383,7 @@ void seedFromKept(const KeptRef& ref, Node& n) {
   n.baseFromKept = true;
   if (k->actions) {
     n.actionsLoaded = true;
-    n.actionsEnd = CallEnd::ok;
+    n.actionsEnd = k->actionInterface ? CallEnd::ok : CallEnd::unsupported;
     n.actions = *k->actions;
     n.actionsFromKept = true;
   }
@@ -409,9 +410,10 @@ void keptFetchEnded(Part part, const std::vector<KeptRef>& members) {
       }
       // A menu item's key binding is its accelerator, which can change unannounced.
       if (part == Part::actions && n.actionsLoaded && !n.actionsFromKept &&
-          n.actionsEnd == CallEnd::ok && n.baseEnd == CallEnd::ok && !isMenuItemRole(n.role) &&
-          n.role != role::menu && n.role != role::menuBar && n.role != role::popupMenu) {
-        s.store.keepActions(ref, n.actions);
+          (n.actionsEnd == CallEnd::ok || n.actionsEnd == CallEnd::unsupported) &&
+          n.baseEnd == CallEnd::ok && !isMenuItemRole(n.role) && n.role != role::menu &&
+          n.role != role::menuBar && n.role != role::popupMenu) {
+        s.store.keepActions(ref, n.actions, n.actionsEnd == CallEnd::ok);
       }
     }
   }

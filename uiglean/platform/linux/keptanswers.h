@@ -45,6 +45,9 @@ struct Kept {
   // Dropped together with the role and states: a control's actions change only with its label
   // (its mnemonic) or its kind, which its name and states announce.
   std::optional<KeptActions> actions;
+  // False when the object has no Action interface (a label): an object's interfaces are its
+  // class's, fixed for its life.
+  bool actionInterface = true;
 };
 
 // The store: answers per object, at most `maxEntries` objects and about `maxBytes` of them. When
@@ -58,7 +61,7 @@ class KeptAnswers {
   const Kept* find(const KeptRef& ref);
   void keepBase(const KeptRef& ref, KeptBase base);
   // Kept only beside the object's role and states.
-  void keepActions(const KeptRef& ref, KeptActions actions);
+  void keepActions(const KeptRef& ref, KeptActions actions, bool actionInterface = true);
 
   void forget(const KeptRef& ref);
   void forgetApp(const std::string& bus);

@@ -40,6 +40,11 @@ TEST(KeptAnswers, KeepsRoleStatesAndActionsPerObject) {
   kept.keepBase(b, role(8));
   EXPECT_EQ(kept.find(b)->base.role, 8U);
   EXPECT_EQ(kept.find(b)->actions->size(), 2U);
+  EXPECT_TRUE(kept.find(b)->actionInterface);
+  // An object without the Action interface is kept as such.
+  kept.keepActions(b, {}, false);
+  EXPECT_FALSE(kept.find(b)->actionInterface);
+  EXPECT_TRUE(kept.find(b)->actions->empty());
 }
 
 TEST(KeptAnswers, ForgetsOneApplicationWhole) {
