@@ -380,6 +380,35 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
   }
 }
 
+// An object whose role and states were kept from an earlier run (keptanswers.h) is asked, in the
+// same burst as its base, what a walk asks next: its children (when it had some, and not too
+// many) and its extents (its states tell whether it has any). One round trip a group of siblings
+// instead of three.
+void askAhead(Batch& batch, const ObjectRef& ref, Node& n) {
+  if (!n.baseFromKept) return;
+  if (!n.childrenLoaded && n.childCountHint > 0 && n.childCountHint <= LARGE_CHILD_COUNT) {
+    n.childrenLoaded = true;
+    n.childrenAhead = true;
+    ask(batch, Part::children, ref, n);
+  }
+  if (!n.extentsLoaded && qualifies(Part::extents, ref, n)) {
+    n.extentsLoaded = true;
+    ask(batch, Part::extents, ref, n);
+  }
+}
+
+// Children asked ahead of a count that has grown past the large containers' are asked again by
+// index.
+void settleAhead(Node& n) {
+  if (!n.childrenAhead) return;
+  if (n.baseEnd == CallEnd::ok && n.childCount > LARGE_CHILD_COUNT) {
+    n.children.clear();
+    n.childrenLoaded = false;
+    n.childrenEnd = CallEnd::failed;
+    n.childrenAhead = false;
+  }
+}
+
 }  // namespace
 
 void forgetAnswers() { ++currentEpoch; }
@@ -410,7 +439,7 @@ Node& fetch(const ElementImpl& e, Part part) {
     // Asked already (alone or with its siblings): nothing to send. Actions kept from an earlier
     // run still need this epoch's base answers beside them.
     Node& own = nodeOf(self);
-    if (loadedFlag(own, part) && (part == Part::base || own.baseLoaded)) return own;
+    if (loadedFlag(own, part) && (own.baseLoaded || !own.actionsFromKept)) return own;
   }
   std::vector<ObjectRef> members;
   if (e.group) {
@@ -443,13 +472,19 @@ Node& fetch(const ElementImpl& e, Part part) {
     if (part != Part::base && !n.baseLoaded) continue;  // a sibling not yet asked anything
     if (!qualifies(part, ref, n)) continue;
     ask(batch, part, ref, n);
-    if (part == Part::base) fallback.emplace_back(ref, &n);
+    if (part == Part::base) {
+      askAhead(batch, ref, n);
+      fallback.emplace_back(ref, &n);
+    }
   }
   batch.run();
   if (part == Part::base) {
-    for (auto& [ref, n] : fallback) settleBase(*n);
+    for (auto& [ref, n] : fallback) {
+      settleBase(*n);
+      settleAhead(*n);
+    }
   }
-  if (part == Part::children) {
+  if (part == Part::children || part == Part::base) {
     // Children asked by index that did not come, and null objects, are no children.
     for (const auto& ref : members) {
       std::erase_if(nodeOf(ref).children, [](const ObjectRef& c) {

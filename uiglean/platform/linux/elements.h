@@ -81,6 +81,8 @@ struct Node {
   // and states, the actions.
   bool baseFromKept = false;
   bool actionsFromKept = false;
+  std::int32_t childCountHint = -1;  // the kept child count of an earlier run
+  bool childrenAhead = false;        // children asked in the base burst (elements.cpp)
 
   bool baseLoaded = false;
   // ok when any of the base questions was answered (the object shows what it answered), gone

@@ -113,7 +113,9 @@ namespace {
 
 // The event types the store relies on, registered with the registry as long as it keeps answers.
 // Children, text, value and bounds events are not among them: what they announce is never kept.
-constexpr const char* KEPT_TYPES[] = {"object:property-change", "object:state-changed"};
+constexpr const char* KEPT_TYPES[] = {"object:property-change", "object:state-changed",
+                                      "object:selection-changed",
+                                      "object:active-descendant-changed"};
 
 // States an object takes from its ancestors in GTK 3 (a part of a window made insensitive, a
 // part hidden): a change announced for one object only, while its descendants change too.
@@ -205,6 +207,12 @@ int onObjectEvent(sd_bus_message* m, void*, sd_bus_error*) {
   } else if (what == "PropertyChange") {
     // A role, or a label that makes a mnemonic: the role, states and actions go together.
     s.store.forget(ref);
+    touch(s, ref);
+  } else if (what == "SelectionChanged" || what == "ActiveDescendantChanged") {
+    // GTK 3's notebooks and list boxes announce that their selection moved, not which pages or
+    // rows it left and reached: the application's states all go.
+    s.store.forgetApp(ref.first);
+    if (s.fetching > 0 && s.appTouched.size() < MAX_TOUCHED) s.appTouched.insert(ref.first);
     touch(s, ref);
   }
   return 0;
@@ -380,6 +388,7 @@ void seedFromKept(const KeptRef& ref, Node& n) {
   n.role = k->base.role;
   n.states = k->base.states;
   n.statesKnown = true;
+  n.childCountHint = k->base.childCountHint;
   n.baseFromKept = true;
   if (k->actions) {
     n.actionsLoaded = true;
@@ -406,7 +415,7 @@ void keptFetchEnded(Part part, const std::vector<KeptRef>& members) {
       Node& n = nodeOf(ref);
       if (part == Part::base && n.baseLoaded && !n.baseFromKept && n.baseEnd == CallEnd::ok &&
           n.roleKnown && n.statesKnown) {
-        s.store.keepBase(ref, KeptBase{n.role, n.states});
+        s.store.keepBase(ref, KeptBase{n.role, n.states, n.childCount});
       }
       // A menu item's key binding is its accelerator, which can change unannounced.
       if (part == Part::actions && n.actionsLoaded && !n.actionsFromKept &&

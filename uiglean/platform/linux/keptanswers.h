@@ -4,7 +4,8 @@
 // A run of `uiglean` asks every object afresh. In a server, the second and later runs take an
 // object's role, states and (for controls other than menus) actions from what earlier runs
 // learnt, and drop them when the application announces a change (object:state-changed,
-// object:property-change), when it leaves the bus, when events may have been lost, and whenever
+// object:property-change, object:selection-changed, object:active-descendant-changed), when it
+// leaves the bus, when events may have been lost, and whenever
 // the server itself acts on any application. Everything else (name, description, child count,
 // parent, id and attributes in one Properties.GetAll, the children, extents, text, values, menu
 // items' actions) is asked every time: GTK 3 does not announce what it says of objects it has
@@ -36,6 +37,9 @@ using KeptRef = std::pair<std::string, std::string>;  // bus name, object path
 struct KeptBase {
   std::uint32_t role = 0;
   std::uint64_t states = 0;
+  // How many children it had: not an answer (the count is asked again), only whether its
+  // children are worth asking for in the same burst as its base.
+  std::int32_t childCountHint = -1;
 };
 
 using KeptActions = std::vector<std::pair<std::string, std::string>>;  // name, key binding
