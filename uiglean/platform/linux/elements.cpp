@@ -409,6 +409,44 @@ void settleAhead(Node& n) {
   }
 }
 
+// The children that came ahead for a group's members are asked their base (and their own
+// children and extents ahead) in one burst for all of them, when their role and states were kept
+// too: one round trip for a whole level of siblings' groups instead of one a group. Not below
+// menus, whose items a walk reads only while they are open, nor beyond this many objects.
+constexpr std::size_t LEVEL_AHEAD_LIMIT = 600;
+
+void askLevelAhead(const std::vector<ObjectRef>& members) {
+  std::vector<ObjectRef> next;
+  for (const auto& ref : members) {
+    Node& n = nodeOf(ref);
+    if (!n.childrenAhead || n.childrenEnd != CallEnd::ok || n.role == role::menu ||
+        n.role == role::popupMenu) {
+      continue;
+    }
+    std::size_t take = std::min(n.children.size(), PREFETCH_LIMIT);
+    next.insert(next.end(), n.children.begin(), n.children.begin() + static_cast<long>(take));
+    if (next.size() >= LEVEL_AHEAD_LIMIT) break;
+  }
+  if (next.size() > LEVEL_AHEAD_LIMIT) next.resize(LEVEL_AHEAD_LIMIT);
+  Batch batch;
+  std::vector<Node*> asked;
+  for (const auto& ref : next) {
+    Node& n = nodeOf(ref);
+    if (n.baseLoaded || !n.baseFromKept) continue;
+    ask(batch, Part::base, ref, n);
+    askAhead(batch, ref, n);
+    asked.push_back(&n);
+  }
+  batch.run();
+  for (Node* n : asked) {
+    settleBase(*n);
+    settleAhead(*n);
+    std::erase_if(n->children, [](const ObjectRef& c) {
+      return c.second.empty() || c.second == NULL_PATH || c.first.empty();
+    });
+  }
+}
+
 }  // namespace
 
 void forgetAnswers() { ++currentEpoch; }
@@ -492,6 +530,7 @@ Node& fetch(const ElementImpl& e, Part part) {
       });
     }
   }
+  if (part == Part::base) askLevelAhead(members);
   if (part == Part::text) {
     // GTK 4 gives its entries' text only up to an end offset it is told, not up to "the end"
     // (-1), which it answers with nothing: a text that came back empty though it has characters
