@@ -149,6 +149,16 @@ TEST_F(KeptAcrossCalls, ChangesMadeByAnotherProcessShowInTheNextTree) {
   tree = checkedTree();
   EXPECT_EQ(findIn(tree, titled("AXButton", "Remove Me")), nullptr);
 
+  // A menu opened and closed: whether it is open is told by its items' states.
+  ASSERT_EQ(openMenuItems(tree), 0U);
+  std::string file = refOf(tree, titled("AXMenuBarItem", "File"));
+  ASSERT_EQ(uiglean({"press", file}).out, "{\"ok\":true}");
+  tree = checkedTree();
+  EXPECT_GT(openMenuItems(tree), 0U);
+  ASSERT_EQ(uiglean({"key", "escape"}).status, 0);
+  tree = checkedTree();
+  EXPECT_EQ(openMenuItems(tree), 0U);
+
   // And back, twice in a row between two calls: the last state counts.
   ASSERT_EQ(uiglean({"press", check}).out, "{\"ok\":true}");
   ASSERT_EQ(uiglean({"press", hello}).out, "{\"ok\":true}");
