@@ -427,6 +427,7 @@ void askLevelAhead(const std::vector<ObjectRef>& members) {
     next.insert(next.end(), n.children.begin(), n.children.begin() + static_cast<long>(take));
     if (next.size() >= LEVEL_AHEAD_LIMIT) break;
   }
+  if (next.empty()) return;
   if (next.size() > LEVEL_AHEAD_LIMIT) next.resize(LEVEL_AHEAD_LIMIT);
   Batch batch;
   std::vector<Node*> asked;

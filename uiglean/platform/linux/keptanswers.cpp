@@ -205,7 +205,7 @@ int onObjectEvent(sd_bus_message* m, void*, sd_bus_error*) {
     }
     touch(s, ref);
   } else if (what == "PropertyChange") {
-    // A role, or a label that makes a mnemonic: the role, states and actions go together.
+    // A role among them: the role, states and actions go together.
     s.store.forget(ref);
     touch(s, ref);
   } else if (what == "SelectionChanged" || what == "ActiveDescendantChanged") {

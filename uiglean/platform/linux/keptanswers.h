@@ -5,8 +5,8 @@
 // object's role, states and (for controls other than menus) actions from what earlier runs
 // learnt, and drop them when the application announces a change (object:state-changed,
 // object:property-change, object:selection-changed, object:active-descendant-changed), when it
-// leaves the bus, when events may have been lost, and whenever
-// the server itself acts on any application. Everything else (name, description, child count,
+// leaves the bus, when events may have been lost, and whenever the server itself acts on any
+// application. Everything else (name, description, child count,
 // parent, id and attributes in one Properties.GetAll, the children, extents, text, values, menu
 // items' actions) is asked every time: GTK 3 does not announce what it says of objects it has
 // not built yet, nor names made of other objects' text (README.md, "Answers kept between runs").
@@ -46,8 +46,8 @@ using KeptActions = std::vector<std::pair<std::string, std::string>>;  // name, 
 
 struct Kept {
   KeptBase base;
-  // Dropped together with the role and states: a control's actions change only with its label
-  // (its mnemonic) or its kind, which its name and states announce.
+  // Dropped together with the role and states. A control's action names are its class's; its
+  // key bindings are read only as menu items' shortcuts, and menu items' actions are not kept.
   std::optional<KeptActions> actions;
   // False when the object has no Action interface (a label): an object's interfaces are its
   // class's, fixed for its life.
