@@ -138,5 +138,25 @@ TEST_F(McpHostile, StalledSlowExitingAndMalformedApplicationsLeaveTheServerAnswe
   EXPECT_LT(seconds, 3);
 }
 
+// An application whose answers the server keeps (it says it is GTK 3) and that floods object
+// events, some of them malformed: every call answers in time with the same window, also after a
+// flood long enough to pause the keeping, and the server goes on serving.
+TEST_F(McpHostile, EventFloodsNeitherStallNorCorruptTheServer) {
+  start({"--version", "3.24.0", "--events", "400"});
+  json first = tree();
+  ASSERT_EQ(first.value("isError", true), false);
+  const json windows = first["structuredContent"]["windows"];
+  ASSERT_EQ(windows.size(), 1U);
+  for (int waitMs : {0, 200, 3000}) {  // 3 s: some 24,000 events, past a flood's count
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    double seconds = 0;
+    json r = tree(&seconds);
+    ASSERT_EQ(r.value("isError", true), false);
+    EXPECT_EQ(r["structuredContent"]["windows"], windows);
+    EXPECT_LT(seconds, 5);
+  }
+  stillServing();
+}
+
 }  // namespace
 }  // namespace desktop_tests

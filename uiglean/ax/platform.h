@@ -131,6 +131,10 @@ void platformStart();
 // marked as hung, observers), while connections that still work are kept. A one-shot run never
 // needs it.
 void platformNewRun();
+// In a process that makes many runs (a server), once before the first: answers that the
+// applications announce changes of may be kept from one run to the next (where the platform can
+// tell when they change). A one-shot run never calls it and asks everything afresh.
+void platformKeepAnswersBetweenRuns();
 
 // ---------------------------------------------------------------------------------------------
 // Accessibility.

@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   uiglean::platformStart();
+  // Calls go on in one process: what the applications announce changes of is kept between them.
+  uiglean::platformKeepAnswersBetweenRuns();
   return uiglean::mcp::serveStdio(
       [](std::vector<std::string> words, const uiglean::mcp::WalkLimits& limits) {
         return uiglean::runCaptured(std::move(words), [&] {

@@ -1,11 +1,16 @@
 /* uiglean-gtk-app: a GTK 3 application for the Linux desktop tests, the demo and the benchmark.
  *
- *   uiglean-gtk-app [--log FILE] [--title TITLE] [--big]
+ *   uiglean-gtk-app [--log FILE] [--title TITLE] [--big] [--ticks N]
  *
  * The main window ("uiglean test") holds a classic menu bar (File, View, Dialog) with
  * accelerators, a status label, buttons, entries, a text view, a check button, a toggle button, a
  * slider and a spin button. --big opens a second window, "Big", holding more than 5000 accessible
  * objects (no container with more than 96 children, at most 12 levels below the application).
+ * --ticks N makes the application change itself N times, every 250 ms, with no one asking: tick
+ * i sets the status label to "Tick i", adds the label "Item i" to a row under the buttons and
+ * takes away "Item i-2", toggles the check button, makes "Open Dialog" and the row of the check
+ * and toggle buttons (the row, not the buttons themselves) sensitive only on even ticks and sets
+ * the Name entry to "tick i".
  *
  * With --log FILE, every change the application receives is appended to FILE as one line, written
  * and flushed at once, so that a test sees what really reached the application:
@@ -22,6 +27,7 @@
  *   window TITLE opened|closed    a window or the dialog appeared or went away
  *   dialog Confirm OK|Cancel|closed   how the dialog was answered
  *   status TEXT                   the status label's new text
+ *   tick I                        tick I is done; "ticks done" after the last one
  *
  * In TEXT, a backslash is written as \\ and a line break as \n, so each record stays one line.
  * The application is non-unique: several instances may run at once.
@@ -35,6 +41,7 @@
 static gchar *opt_log = NULL;
 static gchar *opt_title = NULL;
 static gboolean opt_big = FALSE;
+static gint opt_ticks = 0;
 
 static FILE *log_file = NULL;
 static GtkApplication *app = NULL;
@@ -42,6 +49,14 @@ static GtkWidget *main_window = NULL;
 static GtkWidget *status_label = NULL;
 static GtkWidget *confirm_dialog = NULL;
 static int hello_count = 0;
+
+/* What --ticks changes. */
+static GtkWidget *tick_row = NULL;
+static GtkWidget *tick_check = NULL;
+static GtkWidget *tick_button = NULL;
+static GtkWidget *tick_toggles = NULL;
+static GtkWidget *tick_entry = NULL;
+static int tick_count = 0;
 
 static void log_line(const char *fmt, ...) G_GNUC_PRINTF(1, 2);
 
@@ -323,6 +338,46 @@ static GtkWidget *build_menu_bar(GtkAccelGroup *accel)
     return bar;
 }
 
+/* ---- changes the application makes on its own (--ticks) ----------------------------------- */
+
+static void remove_item(GtkWidget *child, gpointer data)
+{
+    const char *name = gtk_label_get_text(GTK_LABEL(child));
+    if (g_strcmp0(name, (const char *)data) == 0)
+        gtk_widget_destroy(child);
+}
+
+static gboolean on_tick(gpointer data)
+{
+    (void)data;
+    if (main_window == NULL)
+        return G_SOURCE_REMOVE;
+    int i = ++tick_count;
+    gchar *text = g_strdup_printf("Tick %d", i);
+    gtk_label_set_text(GTK_LABEL(status_label), text);
+    g_free(text);
+    text = g_strdup_printf("Item %d", i);
+    GtkWidget *item = gtk_label_new(text);
+    g_free(text);
+    gtk_box_pack_start(GTK_BOX(tick_row), item, FALSE, FALSE, 0);
+    gtk_widget_show(item);
+    text = g_strdup_printf("Item %d", i - 2);
+    gtk_container_foreach(GTK_CONTAINER(tick_row), remove_item, text);
+    g_free(text);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(tick_check),
+                                 !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(tick_check)));
+    gtk_widget_set_sensitive(tick_button, i % 2 == 0);
+    gtk_widget_set_sensitive(tick_toggles, i % 2 == 0);
+    text = g_strdup_printf("tick %d", i);
+    gtk_entry_set_text(GTK_ENTRY(tick_entry), text);
+    g_free(text);
+    log_line("tick %d", i);
+    if (i < opt_ticks)
+        return G_SOURCE_CONTINUE;
+    log_line("ticks done");
+    return G_SOURCE_REMOVE;
+}
+
 /* ---- the main window's controls ---------------------------------------------------------- */
 
 static void on_say_hello(GtkButton *button, gpointer data)
@@ -434,11 +489,19 @@ static void build_main_window(void)
     for (size_t i = 0; i < G_N_ELEMENTS(button_specs); i++) {
         GtkWidget *button = gtk_button_new_with_label(button_specs[i].label);
         g_signal_connect(button, "clicked", button_specs[i].handler, NULL);
+        if (button_specs[i].handler == G_CALLBACK(on_open_dialog))
+            tick_button = button;
         gtk_box_pack_start(GTK_BOX(buttons), button, FALSE, FALSE, 0);
     }
     gtk_box_pack_start(GTK_BOX(body), buttons, FALSE, FALSE, 0);
 
+    if (opt_ticks > 0) {
+        tick_row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+        gtk_box_pack_start(GTK_BOX(body), tick_row, FALSE, FALSE, 0);
+    }
+
     GtkWidget *name = gtk_entry_new();
+    tick_entry = name;
     gtk_widget_set_name(name, "Name");
     gtk_entry_set_placeholder_text(GTK_ENTRY(name), "Your name");
     set_accessible_name(name, "Name");
@@ -466,7 +529,9 @@ static void build_main_window(void)
     gtk_box_pack_start(GTK_BOX(body), scrolled, TRUE, TRUE, 0);
 
     GtkWidget *toggles = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    tick_toggles = toggles;
     GtkWidget *check = gtk_check_button_new_with_label("Enable feature");
+    tick_check = check;
     g_signal_connect(check, "toggled", G_CALLBACK(on_toggled), (gpointer) "check");
     gtk_box_pack_start(GTK_BOX(toggles), check, FALSE, FALSE, 0);
     GtkWidget *bold = gtk_toggle_button_new_with_label("Bold");
@@ -490,6 +555,8 @@ static void build_main_window(void)
     gtk_container_add(GTK_CONTAINER(main_window), vbox);
     gtk_widget_show_all(main_window);
     log_line("window %s opened", gtk_window_get_title(GTK_WINDOW(main_window)));
+    if (opt_ticks > 0)
+        g_timeout_add(250, on_tick, NULL);
 }
 
 static void on_activate(GApplication *application, gpointer data)
@@ -529,6 +596,8 @@ int main(int argc, char **argv)
         {"title", 0, 0, G_OPTION_ARG_STRING, &opt_title, "Title of the main window", "TITLE"},
         {"big", 0, 0, G_OPTION_ARG_NONE, &opt_big,
          "Also open the window \"Big\" with more than 5000 accessible objects", NULL},
+        {"ticks", 0, 0, G_OPTION_ARG_INT, &opt_ticks,
+         "Change the main window N times on its own, every 250 ms", "N"},
         {NULL, 0, 0, 0, NULL, NULL, NULL},
     };
     app = gtk_application_new("org.uiglean.TestApp", G_APPLICATION_NON_UNIQUE);

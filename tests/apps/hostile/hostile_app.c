@@ -9,6 +9,7 @@
  *
  *   uiglean-hostile-app [--log FILE] [--peer KIND] [--marker FILE] [--tree KIND] [--delay-ms N]
  *                       [--silent MEMBER[@PATH]]... [--exit-after N] [--toolkit NAME]
+ *                       [--version V] [--events N]
  *
  *   --peer none|exec|tcp|foreign|stall|abstract
  *       what GetApplicationBusAddress answers: nothing; a unixexec: address whose program would
@@ -20,6 +21,10 @@
  *   --silent M[@P]   calls of member M (on object path P only) are never answered
  *   --exit-after N   exit after answering N calls
  *   --toolkit NAME   ToolkitName (default GTK, which makes clients use GetAll)
+ *   --version V      the Application interface's Version (default: no such property)
+ *   --events N       N object events every 50 ms, as a flood:
+ *                    state and property changes of its window, and malformed ones (no
+ *                    arguments, wrong types, a child of the wrong type, long details)
  *
  * The log gets one line per notable event ("ready", "peer: accepted", "peer: got data",
  * "foreign: closed silently", "foreign: got data", "calls: N"), flushed at once.
@@ -54,6 +59,8 @@ static const char *peer_kind = "none";
 static const char *marker_path = "/nonexistent";
 static const char *tree_kind = "normal";
 static const char *toolkit = "GTK";
+static const char *toolkit_version;
+static long events_per_turn;
 static long delay_ms;
 static long exit_after = -1;
 static long calls_answered;
@@ -333,6 +340,9 @@ static int append_property(sd_bus_message *m, const char *path, const struct nod
   if (strcmp(prop, "ChildCount") == 0) return sd_bus_message_append(m, "v", "i", n->child_count);
   if (strcmp(prop, "AccessibleId") == 0) return sd_bus_message_append(m, "v", "s", "");
   if (strcmp(prop, "ToolkitName") == 0) return sd_bus_message_append(m, "v", "s", toolkit);
+  if (strcmp(prop, "Version") == 0 && toolkit_version != NULL) {
+    return sd_bus_message_append(m, "v", "s", toolkit_version);
+  }
   if (strcmp(prop, "Parent") == 0) {
     snprintf(parent, sizeof parent, "%s", path);
     char *slash = strrchr(parent, '/');
@@ -647,6 +657,47 @@ static void on_term(int sig) {
   stop = 1;
 }
 
+/* One turn's flood of object events (--events): well-formed ones that drop what a client keeps,
+ * and malformed ones a client must survive. */
+static void flood(sd_bus *bus) {
+  static struct timespec last;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long since_ms = (now.tv_sec - last.tv_sec) * 1000 + (now.tv_nsec - last.tv_nsec) / 1000000;
+  if (since_ms < 50) return;
+  last = now;
+  static char long_detail[4096];
+  if (long_detail[0] == '\0') memset(long_detail, 'x', sizeof long_detail - 1);
+  const char *iface = "org.a11y.atspi.Event.Object";
+  for (long i = 0; i < events_per_turn; ++i) {
+    sd_bus_message *m = NULL;
+    int r = 0;
+    switch (i % 5) {
+      case 0:
+        r = sd_bus_message_new_signal(bus, &m, WINDOW_PATH, iface, "StateChanged");
+        if (r >= 0) r = sd_bus_message_append(m, "siiva{sv}", "focused", (int)(i & 1), 0, "i", 0, 0);
+        break;
+      case 1:
+        r = sd_bus_message_new_signal(bus, &m, WINDOW_PATH, iface, "PropertyChange");
+        if (r >= 0) r = sd_bus_message_append(m, "siiva{sv}", "accessible-name", 0, 0, "s", "x", 0);
+        break;
+      case 2: /* no arguments at all */
+        r = sd_bus_message_new_signal(bus, &m, WINDOW_PATH, iface, "StateChanged");
+        break;
+      case 3: /* wrong types */
+        r = sd_bus_message_new_signal(bus, &m, ROOT_PATH, iface, "StateChanged");
+        if (r >= 0) r = sd_bus_message_append(m, "ud", 7u, 1.5);
+        break;
+      default: /* a long detail, and a child that is not an object */
+        r = sd_bus_message_new_signal(bus, &m, WINDOW_PATH, iface, "ChildrenChanged");
+        if (r >= 0) r = sd_bus_message_append(m, "siiva{sv}", long_detail, 0, 0, "s", "child", 0);
+        break;
+    }
+    if (r >= 0) sd_bus_send(bus, m, NULL);
+    sd_bus_message_unref(m);
+  }
+}
+
 int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const char *a = argv[i];
@@ -662,6 +713,8 @@ int main(int argc, char **argv) {
     else if (strcmp(a, "--delay-ms") == 0) delay_ms = strtol(v, NULL, 10);
     else if (strcmp(a, "--exit-after") == 0) exit_after = strtol(v, NULL, 10);
     else if (strcmp(a, "--toolkit") == 0) toolkit = v;
+    else if (strcmp(a, "--version") == 0) toolkit_version = v;
+    else if (strcmp(a, "--events") == 0) events_per_turn = strtol(v, NULL, 10);
     else if (strcmp(a, "--silent") == 0 && silent_count < MAX_SILENT) silent[silent_count++] = v;
     else {
       fprintf(stderr, "uiglean-hostile-app: unknown option %s\n", a);
@@ -745,6 +798,7 @@ int main(int argc, char **argv) {
   while (!stop) {
     while (sd_bus_process(bus, NULL) > 0) {
     }
+    if (events_per_turn > 0) flood(bus);
     flush_delayed();
     sd_bus_flush(bus);
     if (listen_fd >= 0) accept_and_hold();

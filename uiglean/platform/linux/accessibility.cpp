@@ -6,6 +6,7 @@
 #include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/keptanswers.h"
 #include "uiglean/platform/linux/windowserver.h"
 #include "uiglean/platform/linux/workspace.h"
 
@@ -15,10 +16,13 @@ using namespace lx;
 
 void platformStart() {}
 
+void platformKeepAnswersBetweenRuns() { keepAnswersAcrossRuns(); }
+
 void platformNewRun() {
-  forgetAnswers();
+  forgetNodes();
   forgetAccessibleApps();
   forgetRunState();
+  keptNewRun();
 }
 
 bool axIsProcessTrusted() {

@@ -1,5 +1,6 @@
 #include "uiglean/platform/linux/bus.h"
 
+#include "uiglean/platform/linux/keptanswers.h"
 #include "uiglean/platform/linux/peer.h"
 
 #include <poll.h>
@@ -23,6 +24,8 @@ struct Buses {
   sd_bus* a11y = nullptr;
   bool enabledNow = false;
 };
+
+std::uint64_t generation = 0;
 
 Buses& buses() {
   static Buses b;
@@ -79,6 +82,17 @@ bool enableAccessibility(sd_bus* session) {
   return r >= 0;
 }
 
+// The methods that only read. Any other call to an application may change it (an action, a
+// write, a focus grab): what was kept of every application is dropped before it is sent.
+bool onlyReads(const std::string& dest, const char* member) {
+  if (dest == DBUS_NAME || dest == REGISTRY_NAME) return true;
+  static const std::set<std::string, std::less<>> reads = {
+      "Get", "GetAll", "GetRole", "GetState", "GetChildren", "GetChildAtIndex", "GetAttributes",
+      "GetActions", "GetName", "GetKeyBinding", "GetExtents", "GetText", "GetNSelections",
+      "GetSelection", "GetMatches", "GetApplicationBusAddress"};
+  return member != nullptr && reads.count(std::string_view(member)) != 0;
+}
+
 CallEnd endOf(sd_bus_message* m) {
   if (m == nullptr) return CallEnd::failed;
   if (!sd_bus_message_is_method_error(m, nullptr)) return CallEnd::ok;
@@ -122,11 +136,13 @@ bool connectBuses() {
     return false;
   }
   b.a11y = bus;
+  ++generation;
   b.enabledNow = enableAccessibility(b.session);
   return true;
 }
 
 sd_bus* a11yBus() { return buses().a11y; }
+std::uint64_t busGeneration() { return generation; }
 sd_bus* sessionBus() { return buses().session; }
 bool enabledJustNow() { return buses().enabledNow; }
 
@@ -278,6 +294,7 @@ void Batch::call(const std::string& dest, const std::string& path, const char* i
     handler(Reply{CallEnd::timeout, nullptr});
     return;
   }
+  if (!onlyReads(dest, member)) forgetKeptAnswers();
   if (direct_) bus = connectionFor(dest);
   sd_bus_message* m = nullptr;
   if (sd_bus_message_new_method_call(bus, &m, dest.c_str(), path.c_str(), interface, member) < 0) {

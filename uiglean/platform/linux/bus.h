@@ -25,6 +25,9 @@ namespace uiglean::lx {
 bool connectBuses();
 // The accessibility bus, or nullptr when connectBuses failed or was not called.
 sd_bus* a11yBus();
+// Counts the connections made to the accessibility bus: a new one (the old one closed) has a new
+// number, so that what was set up on the old one is known to be gone.
+std::uint64_t busGeneration();
 // The session bus connectBuses opened (nullptr when there is none); its calls wait at most 2 s.
 sd_bus* sessionBus();
 // True when this run switched accessibility on itself.

@@ -6,6 +6,7 @@
 #include <deque>
 #include <unordered_map>
 
+#include "uiglean/platform/linux/keptanswers.h"
 #include "uiglean/platform/linux/keybinding.h"
 #include "uiglean/platform/linux/menubuttons.h"
 #include "uiglean/platform/linux/workspace.h"
@@ -120,6 +121,8 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
                });
              });
   }
+  // Role and states kept from an earlier run (keptanswers.h) are not asked again.
+  if (n.baseFromKept) return;
   batch.call(bus, path, IFACE_ACCESSIBLE, "GetRole", nullptr, [np](const Reply& r) {
     noteBase(*np, r.end);
     if (r.end != CallEnd::ok) return;
@@ -141,6 +144,7 @@ void askBase(Batch& batch, const ObjectRef& ref, Node& n) {
       if (count > 0) states |= words[0];
       if (count > 1) states |= static_cast<std::uint64_t>(words[1]) << 32;
       np->states = states;
+      np->statesKnown = true;
     }
   });
 }
@@ -376,9 +380,82 @@ void ask(Batch& batch, Part part, const ObjectRef& ref, Node& n) {
   }
 }
 
+// An object whose role and states were kept from an earlier run (keptanswers.h) is asked, in the
+// same burst as its base, what a walk asks next: its children (when it had some, and not too
+// many) and its extents (its states tell whether it has any). One round trip a group of siblings
+// instead of three.
+void askAhead(Batch& batch, const ObjectRef& ref, Node& n) {
+  if (!n.baseFromKept) return;
+  if (!n.childrenLoaded && n.childCountHint > 0 && n.childCountHint <= LARGE_CHILD_COUNT) {
+    n.childrenLoaded = true;
+    n.childrenAhead = true;
+    ask(batch, Part::children, ref, n);
+  }
+  if (!n.extentsLoaded && qualifies(Part::extents, ref, n)) {
+    n.extentsLoaded = true;
+    ask(batch, Part::extents, ref, n);
+  }
+}
+
+// Children asked ahead of a count that has grown past the large containers' are asked again by
+// index.
+void settleAhead(Node& n) {
+  if (!n.childrenAhead) return;
+  if (n.baseEnd == CallEnd::ok && n.childCount > LARGE_CHILD_COUNT) {
+    n.children.clear();
+    n.childrenLoaded = false;
+    n.childrenEnd = CallEnd::failed;
+    n.childrenAhead = false;
+  }
+}
+
+// The children that came ahead for a group's members are asked their base (and their own
+// children and extents ahead) in one burst for all of them, when their role and states were kept
+// too: one round trip for a whole level of siblings' groups instead of one a group. Not below
+// menus, whose items a walk reads only while they are open, nor beyond this many objects.
+constexpr std::size_t LEVEL_AHEAD_LIMIT = 600;
+
+void askLevelAhead(const std::vector<ObjectRef>& members) {
+  std::vector<ObjectRef> next;
+  for (const auto& ref : members) {
+    Node& n = nodeOf(ref);
+    if (!n.childrenAhead || n.childrenEnd != CallEnd::ok || n.role == role::menu ||
+        n.role == role::popupMenu) {
+      continue;
+    }
+    std::size_t take = std::min(n.children.size(), PREFETCH_LIMIT);
+    next.insert(next.end(), n.children.begin(), n.children.begin() + static_cast<long>(take));
+    if (next.size() >= LEVEL_AHEAD_LIMIT) break;
+  }
+  if (next.empty()) return;
+  if (next.size() > LEVEL_AHEAD_LIMIT) next.resize(LEVEL_AHEAD_LIMIT);
+  Batch batch;
+  std::vector<Node*> asked;
+  for (const auto& ref : next) {
+    Node& n = nodeOf(ref);
+    if (n.baseLoaded || !n.baseFromKept) continue;
+    ask(batch, Part::base, ref, n);
+    askAhead(batch, ref, n);
+    asked.push_back(&n);
+  }
+  batch.run();
+  for (Node* n : asked) {
+    settleBase(*n);
+    settleAhead(*n);
+    std::erase_if(n->children, [](const ObjectRef& c) {
+      return c.second.empty() || c.second == NULL_PATH || c.first.empty();
+    });
+  }
+}
+
 }  // namespace
 
 void forgetAnswers() { ++currentEpoch; }
+
+void forgetNodes() {
+  ++currentEpoch;
+  nodes().clear();
+}
 
 std::uint64_t answersEpoch() { return currentEpoch; }
 
@@ -387,16 +464,21 @@ Node& nodeOf(const ObjectRef& ref) {
   if (n.epoch != currentEpoch) {
     n = Node{};
     n.epoch = currentEpoch;
+    seedFromKept(ref, n);
   }
   return n;
 }
 
 Node& fetch(const ElementImpl& e, Part part) {
   ObjectRef self{e.bus, e.path};
+  // In a server, the application's kept answers are brought up to date (its events applied)
+  // before this epoch takes any of them.
+  keptUsable(e.bus);
   {
-    // Asked already (alone or with its siblings): nothing to send.
+    // Asked already (alone or with its siblings): nothing to send. Actions kept from an earlier
+    // run still need this epoch's base answers beside them.
     Node& own = nodeOf(self);
-    if (loadedFlag(own, part)) return own;
+    if (loadedFlag(own, part) && (own.baseLoaded || !own.actionsFromKept)) return own;
   }
   std::vector<ObjectRef> members;
   if (e.group) {
@@ -418,6 +500,7 @@ Node& fetch(const ElementImpl& e, Part part) {
     Node& own = nodeOf(self);
     if (!own.baseLoaded) fetch(e, Part::base);
   }
+  keptFetchStarted();
   Batch batch;
   std::vector<std::pair<ObjectRef, Node*>> fallback;
   for (const auto& ref : members) {
@@ -428,13 +511,19 @@ Node& fetch(const ElementImpl& e, Part part) {
     if (part != Part::base && !n.baseLoaded) continue;  // a sibling not yet asked anything
     if (!qualifies(part, ref, n)) continue;
     ask(batch, part, ref, n);
-    if (part == Part::base) fallback.emplace_back(ref, &n);
+    if (part == Part::base) {
+      askAhead(batch, ref, n);
+      fallback.emplace_back(ref, &n);
+    }
   }
   batch.run();
   if (part == Part::base) {
-    for (auto& [ref, n] : fallback) settleBase(*n);
+    for (auto& [ref, n] : fallback) {
+      settleBase(*n);
+      settleAhead(*n);
+    }
   }
-  if (part == Part::children) {
+  if (part == Part::children || part == Part::base) {
     // Children asked by index that did not come, and null objects, are no children.
     for (const auto& ref : members) {
       std::erase_if(nodeOf(ref).children, [](const ObjectRef& c) {
@@ -442,6 +531,7 @@ Node& fetch(const ElementImpl& e, Part part) {
       });
     }
   }
+  if (part == Part::base) askLevelAhead(members);
   if (part == Part::text) {
     // GTK 4 gives its entries' text only up to an end offset it is told, not up to "the end"
     // (-1), which it answers with nothing: a text that came back empty though it has characters
@@ -525,6 +615,7 @@ Node& fetch(const ElementImpl& e, Part part) {
     }
     again.run();
   }
+  keptFetchEnded(part, members);
   return nodeOf(self);
 }
 
@@ -612,9 +703,16 @@ bool menuOpen(const ElementImpl& entry) {
   if (hasState(n.states, state::expandable)) return false;
   Node& c = fetch(entry, Part::children);
   if (c.children.empty()) return false;
-  auto group = std::make_shared<Group>(Group{c.children});
-  ElementImpl first{c.children[0].first, c.children[0].second, View::object, Context::menu, group};
-  fetch(first, Part::base);
+  // States kept from an earlier run (keptanswers.h) tell without asking: a closed menu's items
+  // are not asked anything else.
+  bool kept = std::all_of(c.children.begin(), c.children.end(),
+                          [](const ObjectRef& ref) { return nodeOf(ref).baseFromKept; });
+  if (!kept) {
+    auto group = std::make_shared<Group>(Group{c.children});
+    ElementImpl first{c.children[0].first, c.children[0].second, View::object, Context::menu,
+                      group};
+    fetch(first, Part::base);
+  }
   for (const auto& ref : c.children) {
     if (hasState(nodeOf(ref).states, state::showing)) return true;
   }

@@ -82,6 +82,12 @@ namespace uiglean::lx {
 // What one object has said in the current epoch. Each part is fetched at most once per epoch.
 struct Node {
   std::uint64_t epoch = 0;
+  // Taken from the answers kept between runs (keptanswers.h), not asked in this epoch: the role
+  // and states, the actions.
+  bool baseFromKept = false;
+  bool actionsFromKept = false;
+  std::int32_t childCountHint = -1;  // the kept child count of an earlier run
+  bool childrenAhead = false;        // children asked in the base burst (elements.cpp)
 
   bool baseLoaded = false;
   // ok when any of the base questions was answered (the object shows what it answered), gone
@@ -91,6 +97,7 @@ struct Node {
   bool roleKnown = false;  // GetRole answered with a role number
   std::uint32_t role = 0;
   std::uint64_t states = 0;
+  bool statesKnown = false;  // GetState answered with a state set
   std::string name, description, accessibleId, helpText;
   std::int32_t childCount = -1;
   ObjectRef parent;
@@ -125,6 +132,9 @@ struct Node {
 
 // Everything fetched so far is forgotten (answers older than an action or a wait).
 void forgetAnswers();
+// Between two runs of a long-lived process: the nodes of earlier runs are dropped (what is kept
+// across runs lives in keptanswers.h, bounded).
+void forgetNodes();
 // The current epoch: what was learnt in it is still good (for caches of other kinds).
 std::uint64_t answersEpoch();
 

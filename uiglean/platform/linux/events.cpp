@@ -12,6 +12,7 @@
 
 #include "uiglean/ax/platform.h"
 #include "uiglean/platform/linux/elements.h"
+#include "uiglean/platform/linux/keptanswers.h"
 #include "uiglean/platform/linux/workspace.h"
 
 namespace uiglean {
@@ -107,6 +108,8 @@ ObserverImpl::~ObserverImpl() {
   if (registered.empty() || a11yBus() == nullptr) return;
   Batch batch(false, false);
   for (const auto& type : registered) {
+    // The answers kept between runs rely on that type too: taking it back would take theirs.
+    if (keptEventsCover(type)) continue;
     batch.call(REGISTRY_NAME, REGISTRY_PATH, IFACE_REGISTRY, "DeregisterEvent",
                [&type](sd_bus_message* m) { return sd_bus_message_append(m, "s", type.c_str()); },
                [](const Reply&) {}, DEREGISTER_TIMEOUT_USEC);
@@ -282,6 +285,8 @@ std::int32_t axObserverAddNotification(const Observer& observer, const Element& 
         o.slots.push_back(slot);
       }
     }
+    // A type the kept answers registered is announced already.
+    if (keptEventsCover(src.registration)) continue;
     if (o.registered.insert(src.registration).second) {
       std::string type = src.registration;
       batch.call(REGISTRY_NAME, REGISTRY_PATH, IFACE_REGISTRY, "RegisterEvent",

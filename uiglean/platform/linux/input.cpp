@@ -10,6 +10,7 @@
 
 #include "uiglean/ax/platform.h"
 #include "uiglean/platform/linux/keyboard.h"
+#include "uiglean/platform/linux/keptanswers.h"
 #include "uiglean/platform/linux/windowserver.h"
 
 namespace uiglean {
@@ -49,12 +50,14 @@ std::optional<std::string> moveTo(Point where) {
            std::to_string(static_cast<long long>(y)) + " is off the screen (" +
            std::to_string(root->width) + "x" + std::to_string(root->height) + ")";
   }
+  lx::forgetKeptAnswers();  // a pointer that moves changes what is under it
   xcb_test_fake_input(lx::display(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, lx::rootWindow(),
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
   return std::nullopt;
 }
 
 void pressButton(std::uint8_t button, int times) {
+  lx::forgetKeptAnswers();
   for (int i = 0; i < times; ++i) {
     xcb_test_fake_input(lx::display(), XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     xcb_test_fake_input(lx::display(), XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0,

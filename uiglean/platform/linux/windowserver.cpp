@@ -2,6 +2,7 @@
 
 #include "uiglean/ax/platform.h"
 #include "uiglean/platform/linux/a11ywindows.h"
+#include "uiglean/platform/linux/keptanswers.h"
 
 #include <xcb/randr.h>
 
@@ -218,6 +219,7 @@ bool hasModalWindow(std::int32_t pid) {
 bool activateWindow(xcb_window_t window) {
   xcb_connection_t* c = display();
   if (c == nullptr) return false;
+  forgetKeptAnswers();  // windows raised and focused change their applications' states
   bool managed = cardinalProperty(rootWindow(), "_NET_SUPPORTING_WM_CHECK").has_value();
   if (managed) {
     xcb_client_message_event_t ev{};

@@ -17,6 +17,8 @@ void platformStart() {}
 // Every question goes to the accessibility API afresh; nothing is kept between runs.
 void platformNewRun() {}
 
+void platformKeepAnswersBetweenRuns() {}
+
 bool axIsProcessTrusted() { return AXIsProcessTrusted(); }
 
 Element axCreateApplication(std::int32_t pid) {

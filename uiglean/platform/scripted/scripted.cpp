@@ -363,6 +363,9 @@ double scriptedNowMs() { return state().nowMs; }
 // observers were the ended run's.
 void platformNewRun() { state().observers.clear(); }
 
+// The scene answers from memory: nothing to keep.
+void platformKeepAnswersBetweenRuns() {}
+
 void platformStart() {
   const char* scenePath = std::getenv("UIGLEAN_SCENE");
   if (scenePath == nullptr || *scenePath == '\0') {
