@@ -182,6 +182,15 @@ void DesktopApp::start(const std::string& binary, const std::vector<std::string>
     if (r.status == 0 && r.out.find("\"pid\":" + std::to_string(pid)) != std::string::npos &&
         r.out.find(readyText) != std::string::npos &&
         uiglean({"windows"}).out.find("\"main\":true") != std::string::npos) {
+      // The window manager may still be placing the window it has just activated: wait until
+      // its place holds, so that frames read next are where the window stays.
+      std::string before = uiglean({"windows"}).out;
+      for (int j = 0; j < 30; ++j) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::string now = uiglean({"windows"}).out;
+        if (now == before) return;
+        before = now;
+      }
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
