@@ -221,6 +221,9 @@ TEST(ProcessClues, ReadFromProcWhateverTheProcessIsCalled) {
     if (c.processName == "a) 1 (b") break;
     ::usleep(10'000);
   }
+  // The name showed once the program ran; what was read before it (the environment comes first)
+  // may still have been the forked copy's: read the clues again.
+  c = cluesOfProcess(child, {});
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
   ::unlink(program.c_str());
