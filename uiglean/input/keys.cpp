@@ -100,11 +100,9 @@ std::optional<ParseError> setKey(std::string_view key, KeyStroke& out) {
       return std::nullopt;
     }
   }
-  for (const auto& k : CHAR_NAMES) {
-    if (low == k.name) {
-      out.character = static_cast<unsigned char>(k.ch);
-      return std::nullopt;
-    }
+  if (auto ch = keysymNameCharacter(low)) {
+    out.character = static_cast<unsigned char>(*ch);
+    return std::nullopt;
   }
   auto scalars = utf8Scalars(std::string(key));
   if (!scalars) return ParseError{"the key is not UTF-8 text"};
@@ -323,6 +321,13 @@ std::variant<std::int32_t, ParseError> parseScrollLines(const std::string& word)
     return ParseError{"scroll by at most " + std::to_string(MAX_SCROLL_LINES) + " lines at once"};
   }
   return static_cast<std::int32_t>(*n);
+}
+
+std::optional<char> keysymNameCharacter(std::string_view lowerName) {
+  for (const auto& k : CHAR_NAMES) {
+    if (lowerName == k.name) return k.ch;
+  }
+  return std::nullopt;
 }
 
 }  // namespace uiglean

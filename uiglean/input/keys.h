@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct ParseError {
 // or in the glyphs of macOS menus ("⌘S", "⌃⌥⇧F4", "⌘↩"). Modifier and key names ignore letter
 // case; every shortcut that "menus" prints is accepted as it is.
 std::variant<KeyStroke, ParseError> parseChord(const std::string& chord);
+
+// The printable character an X keysym name stands for ("plus" is '+', "kp_divide" '/'), given in
+// lower case as toolkits' key bindings and chords write it; nothing for other names.
+std::optional<char> keysymNameCharacter(std::string_view lowerName);
 
 // The text of a stroke in the form "menus" prints ("ctrl+shift+s", "cmd+enter", "alt+f4").
 std::string chordText(const KeyStroke& stroke);

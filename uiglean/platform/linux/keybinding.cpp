@@ -1,5 +1,6 @@
 #include "uiglean/platform/linux/keybinding.h"
 
+#include "uiglean/input/keys.h"
 #include "uiglean/platform/linux/strings.h"
 
 #include <cctype>
@@ -25,22 +26,6 @@ constexpr NamedKey NAMED_KEYS[] = {
     {"f12", 111},
 };
 
-// Key names that stand for one printable character.
-struct CharKey {
-  const char* name;  // lower case
-  const char* ch;
-};
-constexpr CharKey CHAR_KEYS[] = {
-    {"plus", "+"},        {"minus", "-"},       {"equal", "="},       {"comma", ","},
-    {"period", "."},      {"slash", "/"},       {"backslash", "\\"},  {"semicolon", ";"},
-    {"apostrophe", "'"},  {"grave", "`"},       {"bracketleft", "["}, {"bracketright", "]"},
-    {"question", "?"},    {"asterisk", "*"},    {"underscore", "_"},  {"colon", ":"},
-    {"less", "<"},        {"greater", ">"},     {"exclam", "!"},      {"at", "@"},
-    {"numbersign", "#"},  {"dollar", "$"},      {"percent", "%"},     {"ampersand", "&"},
-    {"parenleft", "("},   {"parenright", ")"},  {"bar", "|"},         {"asciitilde", "~"},
-    {"kp_add", "+"},      {"kp_subtract", "-"}, {"kp_multiply", "*"}, {"kp_divide", "/"},
-};
-
 // Fills the key part of `out` from a key name; false when the name is empty.
 bool setKey(const std::string& key, MenuShortcut& out) {
   if (key.empty()) return false;
@@ -51,11 +36,9 @@ bool setKey(const std::string& key, MenuShortcut& out) {
       return true;
     }
   }
-  for (const auto& k : CHAR_KEYS) {
-    if (low == k.name) {
-      out.cmdChar = k.ch;
-      return true;
-    }
+  if (auto ch = keysymNameCharacter(low)) {
+    out.cmdChar = std::string(1, *ch);
+    return true;
   }
   // One character (possibly a multi-byte one): as the menu shows it, upper case.
   unsigned char first = static_cast<unsigned char>(key[0]);
