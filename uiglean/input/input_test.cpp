@@ -6,7 +6,7 @@
 #include "uiglean/input/keys.h"
 #include "uiglean/input/screenshot.h"
 #include "uiglean/menus/menuitems.h"
-#include "uiglean/platform/scripted/scene.h"
+#include "uiglean/platform/scripted/scene_testing.h"
 
 namespace uiglean {
 namespace {
@@ -81,22 +81,8 @@ TEST(ParseChord, RejectsWhatIsNoChord) {
 
 // An item of the scripted platform with the three shortcut attributes.
 Element menuItem(std::int64_t modifiers, const std::string& character, std::int64_t virtualKey) {
-  auto e = std::make_shared<ElementImpl>();
-  e->name = "item";
-  SValue c;
-  c.kind = SValue::Kind::String;
-  c.text = character;
-  e->attrs.emplace_back("AXMenuItemCmdChar", c);
-  for (auto [attr, value] : {std::pair<const char*, std::int64_t>{"AXMenuItemCmdModifiers", modifiers},
-                             {"AXMenuItemCmdVirtualKey", virtualKey}}) {
-    SValue n;
-    n.kind = SValue::Kind::Number;
-    n.isInteger = true;
-    n.integer = value;
-    n.num = static_cast<double>(value);
-    e->attrs.emplace_back(attr, n);
-  }
-  return Element{e};
+  return scriptedMenuItem(
+      {{"AXMenuItemCmdModifiers", modifiers}, {"AXMenuItemCmdVirtualKey", virtualKey}}, character);
 }
 
 TEST(ParseChord, ReadsEveryShortcutThatMenusPrintsBackToTheSameText) {

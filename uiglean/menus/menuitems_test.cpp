@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "uiglean/platform/scripted/scene.h"
+#include "uiglean/platform/scripted/scene_testing.h"
 
 namespace uiglean {
 namespace {
@@ -34,36 +34,14 @@ TEST(VirtualKeyName, ExtremeCodes) {
   EXPECT_EQ(virtualKeyName(INT64_MAX), "vk9223372036854775807");
 }
 
-// A menu item of the scripted platform with integer attributes.
-Element itemWith(const std::vector<std::pair<std::string, std::int64_t>>& numbers,
-                 const std::string& character) {
-  auto e = std::make_shared<ElementImpl>();
-  e->name = "item";
-  if (!character.empty()) {
-    SValue c;
-    c.kind = SValue::Kind::String;
-    c.text = character;
-    e->attrs.emplace_back("AXMenuItemCmdChar", c);
-  }
-  for (const auto& [attr, value] : numbers) {
-    SValue n;
-    n.kind = SValue::Kind::Number;
-    n.isInteger = true;
-    n.integer = value;
-    n.num = static_cast<double>(value);
-    e->attrs.emplace_back(attr, n);
-  }
-  return Element{e};
-}
-
 TEST(ShortcutString, IntegersBeyondDoublePrecisionKeepTheirLowBits) {
   // 2^60 + 9 has the shift and no-command bits set; as a double it is 2^60, with neither.
   const std::int64_t mask = (std::int64_t{1} << 60) + 9;
-  EXPECT_EQ(shortcutString(itemWith({{"AXMenuItemCmdModifiers", mask}}, "S")), "shift+s");
+  EXPECT_EQ(shortcutString(scriptedMenuItem({{"AXMenuItemCmdModifiers", mask}}, "S")), "shift+s");
   const std::int64_t code = (std::int64_t{1} << 53) + 1;
-  EXPECT_EQ(shortcutString(itemWith({{"AXMenuItemCmdVirtualKey", code}}, "")),
+  EXPECT_EQ(shortcutString(scriptedMenuItem({{"AXMenuItemCmdVirtualKey", code}}, "")),
             "cmd+vk9007199254740993");
-  EXPECT_EQ(shortcutString(itemWith({{"AXMenuItemCmdVirtualKey", 122},
+  EXPECT_EQ(shortcutString(scriptedMenuItem({{"AXMenuItemCmdVirtualKey", 122},
                                      {"AXMenuItemCmdModifiers", 6}}, "")),
             "cmd+ctrl+alt+f1");
 }
