@@ -66,6 +66,8 @@ std::map<ObjectRef, ObjectRef> popupForTargets(const std::vector<ObjectRef>& can
 // The GTK 3 popovers of a top-level window, by the button each opens, learnt once per epoch.
 const std::map<ObjectRef, ObjectRef>& gtk3Popovers(const ObjectRef& window) {
   static std::map<ObjectRef, std::pair<std::uint64_t, std::map<ObjectRef, ObjectRef>>> known;
+  // A long-lived process sees windows come and go: what earlier epochs learnt is dropped.
+  std::erase_if(known, [](const auto& entry) { return entry.second.first != answersEpoch(); });
   auto& slot = known[window];
   if (slot.first == answersEpoch() && slot.first != 0) return slot.second;
   slot = {answersEpoch(), {}};
