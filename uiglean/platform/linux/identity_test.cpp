@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace uiglean::lx {
 namespace {
@@ -198,6 +199,18 @@ TEST(LauncherRecord, OnlyARecordThatNamesTheProcessOrItsParent) {
 namespace uiglean::lx {
 namespace {
 
+// Whether the process runs `name` and sleeps, which a program that sleeps does only once its exec
+// is complete. The state follows the name's closing parenthesis, the last one in the line.
+bool execFinished(pid_t pid, const std::string& name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  std::size_t open = line.find('('), close = line.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close + 2 >= line.size())
+    return false;
+  return line.substr(open + 1, close - open - 1) == name && line[close + 2] == 'S';
+}
+
 // A real process read through /proc: a program whose name has the parentheses and blanks that
 // end the name field of /proc/PID/stat, started with a launcher record naming its parent (us).
 TEST(ProcessClues, ReadFromProcWhateverTheProcessIsCalled) {
@@ -215,15 +228,11 @@ TEST(ProcessClues, ReadFromProcWhateverTheProcessIsCalled) {
     ::execve(program.c_str(), argv, envp);
     ::_exit(127);
   }
-  ProcessClues c;
-  for (int i = 0; i < 200; ++i) {
-    c = cluesOfProcess(child, {});
-    if (c.processName == "a) 1 (b") break;
-    ::usleep(10'000);
-  }
-  // The name showed once the program ran; what was read before it (the environment comes first)
-  // may still have been the forked copy's: read the clues again.
-  c = cluesOfProcess(child, {});
+  // The kernel gives the process its new name before it lays out the arguments and the
+  // environment, so a read between the two finds the name and nothing else. Wait until the
+  // program sleeps: then exec is over.
+  for (int i = 0; i < 500 && !execFinished(child, "a) 1 (b"); ++i) ::usleep(10'000);
+  ProcessClues c = cluesOfProcess(child, {});
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
   ::unlink(program.c_str());
