@@ -214,4 +214,48 @@ bool DesktopApp::logShows(const std::string& line) const {
   return false;
 }
 
+std::string writerBodyRef(const json& tree) {
+  return refOf(tree, [](const json& n) {
+    return n["role"] == "AXTextArea" && n["frame"][2].get<double>() > 300 &&
+           n.value("title", "").empty();
+  });
+}
+
+bool installed(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+void DebianApp::launch(const std::vector<std::string>& argv, const std::string& app,
+                       const std::string& readyText) {
+  pid = spawnQuiet(argv, true);
+  ASSERT_GT(pid, 0);
+  RunResult r;
+  for (int i = 0; i < 150; ++i) {
+    r = uiglean({"tree"});
+    if (r.status == 0 && r.out.find("\"app\":\"" + app + "\"") != std::string::npos &&
+        r.out.find(readyText) != std::string::npos) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  FAIL() << app << " did not come up; the last tree: " << r.err << r.out.substr(0, 300);
+}
+
+void DebianApp::launchWriter() {
+  std::string profile = testing_harness::tempDir() + "/lo";
+  writeQuietOfficeProfile(profile + "/user");
+  launch({"/usr/bin/soffice", "--writer", "--norestore", "--nologo",
+          "-env:UserInstallation=file://" + profile},
+         "soffice", "LibreOffice Writer");
+}
+
+void DebianApp::TearDown() {
+  if (pid <= 0) return;
+  ::kill(-pid, SIGTERM);
+  for (int i = 0; i < 50 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ::kill(-pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  pid = 0;
+}
+
 }  // namespace desktop_tests

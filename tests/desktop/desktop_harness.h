@@ -72,4 +72,24 @@ class DesktopApp : public ::testing::Test {
   std::string logPath;
 };
 
+// The ref of a Writer document's body: the editable paragraph that fills the page's width.
+std::string writerBodyRef(const json& tree);
+
+// Whether an executable file is at `path` (a Debian application a test needs).
+bool installed(const std::string& path);
+
+// A Debian application in a process group of its own (LibreOffice's launcher starts the office
+// as its child), ended with its group.
+class DebianApp : public ::testing::Test {
+ protected:
+  // Starts `argv` and waits until a snapshot has a window of `app` showing `readyText`.
+  void launch(const std::vector<std::string>& argv, const std::string& app,
+              const std::string& readyText);
+  // LibreOffice Writer on a new document, with a fresh profile that shows no first-start tip.
+  void launchWriter();
+  void TearDown() override;
+
+  pid_t pid = 0;
+};
+
 }  // namespace desktop_tests

@@ -14,9 +14,11 @@ const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
 
 using testing_harness::McpProcess;
 
-class KeptAcrossCalls : public DesktopApp {
+// A test with one uiglean-mcp beside the application under test (`Base` starts and ends it).
+template <class Base>
+class WithServer : public Base {
  protected:
-  void SetUp() override {
+  void startServer() {
     server = std::make_unique<McpProcess>(testing_harness::binaryPath("uiglean-mcp"),
                                           std::vector<std::string>{});
     server->send(testing_harness::mcpRequest(
@@ -26,7 +28,8 @@ class KeptAcrossCalls : public DesktopApp {
   }
   void TearDown() override {
     // The application first: it holds a copy of the server's input pipe.
-    DesktopApp::TearDown();
+    Base::TearDown();
+    if (server == nullptr) return;
     server->closeInput();
     EXPECT_EQ(server->exitStatus(20), 0);
     server.reset();
@@ -43,9 +46,9 @@ class KeptAcrossCalls : public DesktopApp {
     EXPECT_FALSE(r.value("isError", false)) << r.dump().substr(0, 300);
     return r.contains("structuredContent") ? r["structuredContent"] : json::object();
   }
-  // A tree through the server that is what a fresh process reads. GTK lays a window out again a
-  // moment after a change, so frames may differ for a while; what the server kept and should
-  // not have does not go away by waiting.
+  // A tree through the server that is what a fresh process reads. Applications lay a window out
+  // again a moment after a change, so frames may differ for a while; what the server kept and
+  // should not have does not go away by waiting.
   json checkedTree() {
     json kept, fresh;
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -70,6 +73,11 @@ class KeptAcrossCalls : public DesktopApp {
 
   std::unique_ptr<McpProcess> server;
   int id = 0;
+};
+
+class KeptAcrossCalls : public WithServer<DesktopApp> {
+ protected:
+  void SetUp() override { startServer(); }
 };
 
 TEST_F(KeptAcrossCalls, TheServersOwnActionsShowInTheNextTree) {
@@ -206,6 +214,64 @@ TEST_F(KeptAcrossCalls, ChangesTheApplicationMakesOnItsOwnShowInTheNextTree) {
   ASSERT_NE(bold, nullptr);
   EXPECT_TRUE(bold->value("enabled", true));
   EXPECT_EQ(valueOf(tree, "AXTextField", "Name"), "tick " + std::to_string(TICKS));
+}
+
+// LibreOffice answers as a GTK 3 application does, so the server keeps its answers too; Writer is
+// where most objects are and most change at once (a dialog, a toolbar state, the document).
+class KeptOnWriter : public WithServer<DebianApp> {
+ protected:
+  void SetUp() override {
+    if (!installed("/usr/bin/soffice")) GTEST_SKIP() << "libreoffice-writer is not installed";
+    launchWriter();
+    if (HasFatalFailure()) return;
+    startServer();
+  }
+};
+
+TEST_F(KeptOnWriter, TheDocumentItsToolbarAndItsDialogsShowInTheNextTree) {
+  json tree = checkedTree();
+  serverTree();
+  std::string body = writerBodyRef(tree);
+  ASSERT_FALSE(body.empty()) << tree.dump().substr(0, 500);
+
+  // The document written through the server, then by another process.
+  ASSERT_EQ(call("setvalue", {{"ref", body}, {"value", "Kept answers"}})["structuredContent"]["ok"],
+            true);
+  tree = checkedTree();
+  const json* node = findIn(tree, [&](const json& n) { return n["ref"] == body; });
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->value("value", ""), "Kept answers");
+  ASSERT_EQ(uiglean({"setvalue", body, "Second version"}).out, "{\"ok\":true}");
+  tree = checkedTree();
+  node = findIn(tree, [&](const json& n) { return n["ref"] == body; });
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->value("value", ""), "Second version");
+
+  // A toolbar toggle: its state is kept, and dropped when it changes.
+  std::string bold = refOf(tree, titled("AXCheckBox", "Bold"));
+  ASSERT_FALSE(bold.empty());
+  EXPECT_EQ(valueOf(tree, "AXCheckBox", "Bold"), "0");
+  ASSERT_EQ(uiglean({"press", bold}).out, "{\"ok\":true}");
+  tree = checkedTree();
+  EXPECT_EQ(valueOf(tree, "AXCheckBox", "Bold"), "1");
+
+  // A dialog opened by another process and closed through the server.
+  ASSERT_EQ(uiglean({"menuclick", "Format", "Character..."}).status, 0);
+  json cancel;
+  for (int i = 0; i < 50 && cancel.is_null(); ++i) {
+    tree = checkedTree();
+    if (const json* c = findIn(tree, titled("AXButton", "Cancel")); c != nullptr) cancel = *c;
+    else std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_FALSE(cancel.is_null()) << "the Character dialog did not open";
+  ASSERT_EQ(call("press", {{"ref", cancel["ref"]}})["structuredContent"]["ok"], true);
+  for (int i = 0; i < 50; ++i) {
+    tree = checkedTree();
+    if (findIn(tree, titled("AXButton", "Cancel")) == nullptr) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(findIn(tree, titled("AXButton", "Cancel")), nullptr);
+  EXPECT_EQ(valueOf(tree, "AXCheckBox", "Bold"), "1");
 }
 
 }  // namespace

@@ -23,60 +23,14 @@ namespace {
 
 const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
 
-bool installed(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
-
-// A Debian application in a process group of its own (LibreOffice's launcher starts the office
-// as its child), ended with its group.
-class DebianApp : public ::testing::Test {
- protected:
-  void launch(const std::vector<std::string>& argv, const std::string& app,
-              const std::string& readyText) {
-    pid = spawnQuiet(argv, true);
-    ASSERT_GT(pid, 0);
-    RunResult r;
-    for (int i = 0; i < 150; ++i) {
-      r = uiglean({"tree"});
-      if (r.status == 0 && r.out.find("\"app\":\"" + app + "\"") != std::string::npos &&
-          r.out.find(readyText) != std::string::npos) {
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    FAIL() << app << " did not come up; the last tree: " << r.err << r.out.substr(0, 300);
-  }
-  void TearDown() override {
-    if (pid <= 0) return;
-    ::kill(-pid, SIGTERM);
-    for (int i = 0; i < 50 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ::kill(-pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    pid = 0;
-  }
-  pid_t pid = 0;
-};
-
 // LibreOffice Writer on a new document, without the tip it shows on a first start.
 class Writer : public DebianApp {
  protected:
   void SetUp() override {
     if (!installed("/usr/bin/soffice")) GTEST_SKIP() << "libreoffice-writer is not installed";
-    std::string profile = testing_harness::tempDir() + "/lo";
-    writeQuietOfficeProfile(profile + "/user");
-    launch({"/usr/bin/soffice", "--writer", "--norestore", "--nologo",
-            "-env:UserInstallation=file://" + profile},
-           "soffice", "LibreOffice Writer");
+    launchWriter();
   }
 };
-
-// The document's body: the editable paragraph that fills the page's width.
-std::string bodyRef(const json& tree) {
-  return refOf(tree, [](const json& n) {
-    return n["role"] == "AXTextArea" && n["frame"][2].get<double>() > 300 &&
-           n.value("title", "").empty();
-  });
-}
 
 TEST_F(Writer, ShortcutsAreTheAcceleratorsNeverTheMnemonics) {
   RunResult r = uiglean({"menus", "View"});
@@ -117,7 +71,7 @@ TEST_F(Writer, ClosedMenusAreReadThroughTheMenuBarNotInTheWindowsTree) {
 
 TEST_F(Writer, TextIsWrittenIntoTheDocumentBody) {
   json tree = treeOf();
-  std::string body = bodyRef(tree);
+  std::string body = writerBodyRef(tree);
   ASSERT_FALSE(body.empty()) << tree.dump().substr(0, 500);
   for (const char* text : {"Hello from uiglean", "Second version"}) {
     RunResult r = uiglean({"setvalue", body, text});
