@@ -321,6 +321,50 @@ TEST_F(QtApp, QtWidgetsAreShownAndDrivenLikeGtkOnes) {
   EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
 }
 
+// Qt lists hidden widgets and the items of closed menus beside what is shown, telling them apart
+// only by their states: a window's tree shows what the screen shows, and the menus stay readable
+// through the menu bar.
+TEST_F(QtApp, HiddenWidgetsAndClosedMenusAreLeftOutOfTheTree) {
+  json tree = treeOf();
+  EXPECT_EQ(findIn(tree, titled("AXButton", "Reset All")), nullptr);
+  EXPECT_EQ(findIn(tree, titled("AXGroup", "Advanced")), nullptr);
+  EXPECT_EQ(findIn(tree, titled("AXMenuItem", "Quit")), nullptr);
+  const json* file = findIn(tree, titled("AXMenuBarItem", "File"));
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ((*file)["children"].size(), 1U);
+  EXPECT_EQ((*file)["children"][0]["role"], "AXMenu");
+  EXPECT_TRUE((*file)["children"][0]["children"].empty());
+  EXPECT_NE(uiglean({"menus", "File"}).out.find("\"Quit\""), std::string::npos);
+
+  // Shown, it is there and pressed; the refs before it have not moved.
+  std::string more = refOf(tree, titled("AXButton", "Show Advanced"));
+  ASSERT_EQ(uiglean({"press", more}).out, "{\"ok\":true}");
+  ASSERT_TRUE(logShows("button Show Advanced"));
+  json shown;
+  for (int i = 0; i < 20; ++i) {
+    shown = treeOf();
+    if (findIn(shown, titled("AXButton", "Reset All")) != nullptr) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::string reset = refOf(shown, titled("AXButton", "Reset All"));
+  ASSERT_FALSE(reset.empty()) << shown.dump();
+  EXPECT_EQ(refOf(shown, titled("AXButton", "Show Advanced")), more);
+  EXPECT_EQ(uiglean({"press", reset}).out, "{\"ok\":true}");
+  EXPECT_TRUE(logShows("button Reset All")) << log();
+
+  // With the File menu open, its items are in the tree.
+  std::string fileRef = refOf(shown, titled("AXMenuBarItem", "File"));
+  ASSERT_EQ(uiglean({"press", fileRef}).out, "{\"ok\":true}");
+  json open;
+  for (int i = 0; i < 20; ++i) {
+    open = treeOf();
+    if (findIn(open, titled("AXMenuItem", "Quit")) != nullptr) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(findIn(open, titled("AXMenuItem", "Quit")), nullptr);
+  uiglean({"key", "escape"});
+}
+
 // An application nobody here wrote, from Debian (gtk-3-examples): every ref of its snapshot
 // resolves. "altui" resolves the ref and then asks for an action no Linux toolkit has, so it
 // changes nothing: the answer is either that action's failure (the ref resolved) or the

@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -135,6 +136,21 @@ int main(int argc, char **argv) {
     QObject::connect(feature, &QCheckBox::toggled, [](bool on) {
         log_line(QStringLiteral("check Enable feature=") + (on ? QLatin1Char('1') : QLatin1Char('0')));
     });
+
+    // Hidden until asked for: a toolkit that lists hidden widgets must not show it on the screen.
+    auto *more = new QPushButton(QStringLiteral("Show Advanced"), central);
+    layout->addWidget(more);
+    auto *advanced = new QGroupBox(QStringLiteral("Advanced"), central);
+    auto *advanced_layout = new QHBoxLayout(advanced);
+    auto *reset = new QPushButton(QStringLiteral("Reset All"), advanced);
+    advanced_layout->addWidget(reset);
+    layout->addWidget(advanced);
+    advanced->hide();
+    QObject::connect(more, &QPushButton::clicked, [advanced] {
+        advanced->setVisible(!advanced->isVisible());
+        log_line(QStringLiteral("button Show Advanced"));
+    });
+    QObject::connect(reset, &QPushButton::clicked, [] { log_line(QStringLiteral("button Reset All")); });
     layout->addStretch();
 
     window.setCentralWidget(central);

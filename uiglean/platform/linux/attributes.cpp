@@ -10,6 +10,7 @@
 #include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/keybinding.h"
 #include "uiglean/platform/linux/menubuttons.h"
+#include "uiglean/platform/linux/plainwindows.h"
 #include "uiglean/platform/linux/workspace.h"
 
 namespace uiglean {
@@ -51,6 +52,9 @@ ElementList childElementsOf(const ElementImpl& e) {
       return menuButtonItems(e);
     case View::popoverPage:
       return popoverPageItems(e);
+    case View::plainApp:
+    case View::plainWindow:
+      return out;
     case View::menuOf:
     case View::object:
       break;
@@ -91,9 +95,26 @@ ElementList childElementsOf(const ElementImpl& e) {
 // on the screen it has none, and a large application's closed menus would fill the snapshot
 // (LibreOffice's are nine in ten of its objects). Through the application's AXMenuBar every menu
 // lists its items, open or not.
+//
+// Some toolkits list hidden widgets too: Qt all of them (a closed search bar, docks not shown, each
+// menu's items), GTK 3 those its containers hold. Such a child says so by lacking the visible and
+// showing states while its parent has the visible one; it is not on the screen, whatever extents
+// it claims, and a window's tree leaves it out with all it holds, as the screen does. A hidden
+// menu stays, closed. Where a toolkit sets the visible state on nothing, nothing is left out.
 ElementList childElements(const ElementImpl& e) {
   if (e.view == View::menuOf && !e.throughMenuBar && !menuOpen(e)) return {};
   if (e.view == View::buttonMenu && !e.throughMenuBar && !menuOpen(e)) return {};
+  bool inWindow = e.view == View::object && !e.throughMenuBar && e.path != ROOT_PATH;
+  bool parentVisible = false;
+  if (inWindow) {
+    Node& n = fetch(e, Part::base);
+    if (n.baseEnd == CallEnd::ok) {
+      bool shown = hasState(n.states, state::visible) || hasState(n.states, state::showing);
+      // A closed menu of its own window (Qt's popup menus) lists no items.
+      if (n.role == role::popupMenu && !shown) return {};
+      parentVisible = hasState(n.states, state::visible);
+    }
+  }
   ElementList out;
   if (e.popoverItem) {
     // Its own check mark and labels are no submenu; a page of the popover's stack is.
@@ -102,6 +123,16 @@ ElementList childElements(const ElementImpl& e) {
     }
   } else {
     out = childElementsOf(e);
+  }
+  if (parentVisible) {
+    std::erase_if(out, [](const Element& c) {
+      if (c.impl->view != View::object) return false;
+      Node& n = fetch(*c.impl, Part::base);
+      if (n.baseEnd != CallEnd::ok || n.role == role::popupMenu || n.role == role::menu) {
+        return false;
+      }
+      return !hasState(n.states, state::visible) && !hasState(n.states, state::showing);
+    });
   }
   if (e.throughMenuBar) {
     for (auto& c : out) c.impl->throughMenuBar = true;
@@ -253,6 +284,7 @@ CopyResult viewAttribute(const ElementImpl& e, const std::string& name) {
 CopyResult axCopyAttributeValue(const Element& element, const std::string& name) {
   if (!element) return CopyResult{axerr::illegalArgument, NoValue{}};
   const ElementImpl& e = *element.impl;
+  if (isPlainView(e)) return plainAttribute(e, name);
   if (e.bus.empty()) return CopyResult{axerr::invalidElement, NoValue{}};
   if (e.view != View::object) return viewAttribute(e, name);
   if (e.path == ROOT_PATH) return applicationAttribute(e, name);
