@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth x11-utils x11-xserver-utils dbus dbus-x11 at-spi2-core openbox
   python3-pyatspi gir1.2-atspi-2.0 python3-gi chromium xdotool gtk-3-examples strace weston
   python3-pil fonts-liberation2 fonts-urw-base35 gedit
-  libreoffice-writer libreoffice-gtk3 sakura firefox-esr gtk-4-examples kcalc gnome-text-editor
+  libreoffice-writer libreoffice-gtk3 sakura firefox-esr gtk-4-examples kcalc gnome-text-editor xterm
   scdoc man-db groff-base dpkg-dev file
   clang libclang-rt-14-dev lld llvm
 )

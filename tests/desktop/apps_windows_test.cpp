@@ -104,6 +104,55 @@ TEST_F(GtkApp, ActivateARunningApplicationByItsIdAndName) {
   endProcess(other);
 }
 
+// xterm has no accessibility at all: it is still an application with a window, listed, read as
+// far as the window server tells (title and frame, no contents), activated and raised.
+TEST_F(GtkApp, AnApplicationWithoutAccessibilityHasItsWindowsAllTheSame) {
+  if (::access("/usr/bin/xterm", X_OK) != 0) GTEST_SKIP() << "xterm is not installed";
+  pid_t xterm = spawnQuiet({"/usr/bin/xterm", "-title", "Plain Window", "-e", "sleep", "600"});
+  ASSERT_GT(xterm, 0);
+  long xid = 0;
+  json world;
+  for (int i = 0; i < 50 && xid == 0; ++i) {
+    world = uiglean({"world"}).outJson();
+    for (const auto& w : world["windows"]) {
+      if (w["title"] == "Plain Window") xid = w["windowId"].get<long>();
+    }
+    if (xid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_NE(xid, 0) << world.dump();
+
+  // Its own activation comes to the front, and the front application is read.
+  RunResult activated = uiglean({"activate", "xterm"});
+  EXPECT_EQ(activated.out, "{\"ok\":true}") << activated.err;
+  EXPECT_EQ(activeWindowId(), xid);
+  json tree = treeOf();
+  EXPECT_EQ(tree["app"], "xterm") << tree.dump();
+  EXPECT_EQ(tree["pid"], xterm);
+  ASSERT_EQ(tree["windows"].size(), 1U) << tree.dump();
+  const json& window = tree["windows"][0];
+  EXPECT_EQ(window["role"], "AXWindow");
+  EXPECT_EQ(window["title"], "Plain Window");
+  EXPECT_EQ(window["ref"], "w0");
+  EXPECT_GT(window["frame"][2].get<double>(), 50);
+  EXPECT_TRUE(window["children"].empty());
+  json windows = uiglean({"windows"}).outJson();
+  ASSERT_EQ(windows["windows"].size(), 1U) << windows.dump();
+  EXPECT_EQ(windows["windows"][0]["title"], "Plain Window");
+  EXPECT_EQ(windows["windows"][0].value("main", false), true);
+  EXPECT_EQ(uiglean({"menus"}).out, "{\"menus\":[]}");
+  // Nothing of it can be watched: never a settle that pretends to have seen quiet.
+  EXPECT_EQ(uiglean({"settle", "100", "500"}).outJson().value("settled", true), false);
+
+  // Away and back: focuswindow raises it through the window manager.
+  EXPECT_EQ(uiglean({"activate", "uiglean-gtk-app"}).out, "{\"ok\":true}");
+  EXPECT_NE(activeWindowId(), xid);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(uiglean({"activate", "xterm"}).out, "{\"ok\":true}");
+  EXPECT_EQ(uiglean({"focuswindow", "plain"}).out, "{\"ok\":true}");
+  EXPECT_EQ(activeWindowId(), xid);
+  endProcess(xterm);
+}
+
 TEST(Launch, ActivateLaunchesFromADesktopFileWithoutAShell) {
   std::string app = testing_harness::binaryPath("uiglean-gtk-app");
   std::string marker = testing_harness::tempDir() + "/pwned";

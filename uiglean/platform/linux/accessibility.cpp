@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/plainwindows.h"
 #include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/bus.h"
 #include "uiglean/platform/linux/elements.h"
@@ -35,6 +36,7 @@ bool axIsProcessTrusted() {
 }
 
 Element axCreateApplication(std::int32_t pid) {
+  if (Element plain = plainApplication(pid)) return plain;
   return applicationElement(busForPid(pid));
 }
 
@@ -58,6 +60,7 @@ void axSetRunDeadline(double seconds) {
 
 WindowNumberResult axGetWindowNumber(const Element& window) {
   WindowNumberResult result;
+  if (window && isPlainView(*window.impl)) return plainWindowNumber(*window.impl);
   if (!window || window.impl->view != View::object) {
     result.status = axerr::illegalArgument;
     return result;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "uiglean/ax/platform.h"
+#include "uiglean/platform/linux/plainwindows.h"
 #include "uiglean/platform/linux/a11ywindows.h"
 #include "uiglean/platform/linux/elements.h"
 #include "uiglean/platform/linux/keyboard.h"
@@ -346,6 +347,7 @@ ActionNamesResult axCopyActionNames(const Element& element) {
   ActionNamesResult result;
   if (!element) return result;
   const ElementImpl& e = *element.impl;
+  if (isPlainView(e)) return plainActionNames(e);
   std::vector<std::string> names;
   auto add = [&](const std::string& n) {
     if (!n.empty() && std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
@@ -383,6 +385,7 @@ ActionNamesResult axCopyActionNames(const Element& element) {
 std::int32_t axPerformAction(const Element& element, const std::string& action) {
   if (!element) return axerr::illegalArgument;
   const ElementImpl& e = *element.impl;
+  if (isPlainView(e)) return plainPerformAction(e, action);
   if (e.bus.empty()) return axerr::invalidElement;
   std::int32_t status = axerr::actionUnsupported;
   if (e.view == View::appItem) {
@@ -459,6 +462,7 @@ std::int32_t axSetAttributeValue(const Element& element, const std::string& attr
                                  const Value& value) {
   if (!element) return axerr::illegalArgument;
   const ElementImpl& e = *element.impl;
+  if (isPlainView(e)) return plainSetAttribute(e, attribute, value);
   if (e.bus.empty()) return axerr::invalidElement;
   if (e.view != View::object) return axerr::attributeUnsupported;
   if (e.path == ROOT_PATH) {

@@ -679,6 +679,10 @@ MacRole macRoleOf(const ElementImpl& e) {
       return {"AXMenuBarItem", ""};
     case View::buttonBar:
       return {"AXMenuBar", ""};
+    case View::plainApp:
+      return {"AXApplication", ""};
+    case View::plainWindow:
+      return {"AXWindow", "AXStandardWindow"};
     case View::object:
       break;
   }

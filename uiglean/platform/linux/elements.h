@@ -53,6 +53,10 @@ enum class View : std::uint8_t {
   // A submenu of a GTK 4 popover: a page of the popover's stack, seen as the menu of the item
   // that opens it.
   popoverPage,
+  // An application with X11 windows and no accessibility object, and one of its windows
+  // (plainwindows.h).
+  plainApp,
+  plainWindow,
 };
 
 }  // namespace uiglean::lx

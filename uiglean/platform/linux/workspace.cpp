@@ -1,3 +1,4 @@
+#include "uiglean/platform/linux/plainwindows.h"
 #include "uiglean/platform/linux/workspace.h"
 
 #include <sys/stat.h>
@@ -270,6 +271,14 @@ std::optional<RunningApp> frontmostApplication() {
       std::string bus = busForPid(*pid);
       if (!bus.empty()) {
         if (const AccessibleApp* app = appForBus(bus)) return runningAppFor(*app);
+      } else if (isPlainApplication(*pid)) {
+        // Without accessibility, still the application in front (plainwindows.h).
+        RunningApp r;
+        r.pid = *pid;
+        std::string name = processName(*pid);
+        if (!name.empty()) r.localizedName = name;
+        r.bundleIdentifier = bundleIdOf(*pid);
+        return r;
       }
     }
   }
