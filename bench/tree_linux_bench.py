@@ -31,7 +31,8 @@ from the bytes it sends (method calls to the application, to the registry and to
 daemon, to the accessibility bus and to the session bus), and divides by the node count.
 
 The node counts of both clients are printed side by side. Both leave out the items of closed
-menus (in a window's tree uiglean lists a menu's items only while it is open). They differ where
+menus (in a window's tree uiglean lists a menu's items only while it is open) and hidden widgets
+(a child without the visible and showing states under a visible parent). They differ where
 uiglean reshapes menus: it adds an application menu item (and its empty menu) at the start of
 each menu bar, and a menu level between each menu-bar entry or submenu item and its items. The walk works out, from
 the tree it saw, how many nodes uiglean should show, and that figure is printed too.
@@ -111,7 +112,9 @@ def walk_main(argv):
             pass
         return False
 
-    def visit(obj, depth, parent_role=None):
+    HIDDEN = object()
+
+    def visit(obj, depth, parent_role=None, parent_visible=False):
         nonlocal count, errors
         if depth > MAX_DEPTH or count >= MAX_NODES:
             return None
@@ -125,6 +128,12 @@ def walk_main(argv):
             states = obj.getState().getStates()
         except Exception:
             errors += 1
+        shown = pyatspi.STATE_VISIBLE in states or pyatspi.STATE_SHOWING in states
+        # A hidden child of a visible parent is not in uiglean's tree (menus stay, closed).
+        if (parent_visible and not shown and role is not None
+                and role not in (pyatspi.ROLE_MENU, pyatspi.ROLE_POPUP_MENU)):
+            count -= 1
+            return HIDDEN
         try:
             obj.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         except NotImplementedError:
@@ -162,6 +171,8 @@ def walk_main(argv):
         # bar only).
         if role == pyatspi.ROLE_MENU and parent_role in menu_context and not menu_open(obj, states):
             n = 0
+        if role == pyatspi.ROLE_POPUP_MENU and depth > 0 and not shown:
+            n = 0
         if rec is not None:
             rec.wanted = n
         for i in range(n):
@@ -174,7 +185,11 @@ def walk_main(argv):
                 child = None
             if child is None:
                 continue
-            kid = visit(child, depth + 1, role)
+            kid = visit(child, depth + 1, role, pyatspi.STATE_VISIBLE in states)
+            if kid is HIDDEN:
+                if rec is not None:
+                    rec.wanted -= 1
+                continue
             if rec is not None and kid is not None:
                 rec.kids.append(kid)
         return rec
