@@ -203,6 +203,18 @@ TEST(ScreenshotE2e, DisplayIntoTheRecordAndWhatCannotBeCaptured) {
   EXPECT_EQ(r.status, 5);
   EXPECT_NE(r.err.find("cannot write /nonexistent-dir/shot.png"), std::string::npos) << r.err;
   EXPECT_EQ(runScene(scene(), {"screenshot"}).status, 5);
+  // What looks like an option is refused, and no file of that name is made.
+  for (const char* option : {"--help", "-o"}) {
+    r = runScene(scene(), {"screenshot", option});
+    EXPECT_EQ(r.status, 5) << option;
+    EXPECT_EQ(r.err, std::string("uiglean: screenshot: \"") + option +
+                         "\" is not a file to write (a file named so is ./" + option + ")\n");
+    EXPECT_NE(::access(option, F_OK), 0) << option;
+  }
+  std::string dashed = tempDir() + "/-o";
+  r = runScene(scene(), {"screenshot", dashed});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(::access(dashed.c_str(), F_OK), 0);
 }
 
 }  // namespace

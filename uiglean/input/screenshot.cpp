@@ -133,6 +133,12 @@ void cmdScreenshot() {
   if (args.size() < 2 || args[1].empty()) {
     fail("screenshot needs a file to write (or - for the PNG in the record)", 5);
   }
+  // "--help" or "-o" is a mistaken option, not a file to create in the working folder.
+  if (args[1].size() > 1 && args[1][0] == '-') {
+    fail("screenshot: \"" + sanitizeUtf8(args[1]) + "\" is not a file to write (a file named so is ./" +
+             sanitizeUtf8(args[1]) + ")",
+         5);
+  }
   auto parsed = parseScreenshotWords(std::vector<std::string>(args.begin() + 2, args.end()));
   if (auto* e = std::get_if<ParseError>(&parsed)) fail("screenshot: " + e->message, 5);
   const auto& request = std::get<ScreenshotRequest>(parsed);
