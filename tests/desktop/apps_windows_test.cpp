@@ -107,7 +107,7 @@ TEST_F(GtkApp, ActivateARunningApplicationByItsIdAndName) {
 // xterm has no accessibility at all: it is still an application with a window, listed, read as
 // far as the window server tells (title and frame, no contents), activated and raised.
 TEST_F(GtkApp, AnApplicationWithoutAccessibilityHasItsWindowsAllTheSame) {
-  if (::access("/usr/bin/xterm", X_OK) != 0) GTEST_SKIP() << "xterm is not installed";
+  if (!installed("/usr/bin/xterm")) GTEST_SKIP() << "xterm is not installed";
   pid_t xterm = spawnQuiet({"/usr/bin/xterm", "-title", "Plain Window", "-e", "sleep", "600"});
   ASSERT_GT(xterm, 0);
   long xid = 0;

@@ -23,6 +23,15 @@ namespace {
 
 const auto* const desktop = ::testing::AddGlobalTestEnvironment(new Desktop);
 
+// Chooses `item` of `menu`, which must open a second window titled `title`.
+void expectMenuOpensWindow(const std::string& menu, const std::string& item,
+                           const std::string& title) {
+  EXPECT_EQ(uiglean({"menuclick", menu, item}).out, "{\"ok\":true}");
+  json windows = windowsWhenThereAre(2);
+  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
+  EXPECT_EQ(windows["windows"][1]["title"], title);
+}
+
 // LibreOffice Writer on a new document, without the tip it shows on a first start.
 class Writer : public DebianApp {
  protected:
@@ -190,10 +199,7 @@ TEST_F(Firefox, TheHiddenMenuBarsMenusAreListedAndChosen) {
   EXPECT_EQ(findIn(tree, titled("AXMenuItem", "Quit")), nullptr);
   ASSERT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
 
-  EXPECT_EQ(uiglean({"menuclick", "Help", "About Firefox"}).out, "{\"ok\":true}");
-  json windows = windowsWhenThereAre(2);
-  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
-  EXPECT_EQ(windows["windows"][1]["title"], "About Mozilla Firefox");
+  expectMenuOpensWindow("Help", "About Firefox", "About Mozilla Firefox");
   EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), 0);
 }
 
@@ -257,10 +263,7 @@ TEST_F(Gtk4, ThePrimaryMenuIsListedAndChosenAsAMenuOfTheMenuBar) {
 
   RunResult missing = uiglean({"menuclick", "Primary menu", "No Such Item"});
   EXPECT_EQ(missing.outJson()["error"], "no item \"No Such Item\" at depth 1");
-  EXPECT_EQ(uiglean({"menuclick", "Primary menu", "About GTK Demo"}).out, "{\"ok\":true}");
-  json windows = windowsWhenThereAre(2);
-  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
-  EXPECT_EQ(windows["windows"][1]["title"], "About GTK Demo");
+  expectMenuOpensWindow("Primary menu", "About GTK Demo", "About GTK Demo");
 }
 
 // GTK 4 clicks a button a quarter of a second after it is asked to; its entries give their text
@@ -373,10 +376,7 @@ TEST_F(Gtk4MenuBar, EntriesAreOpenedByAClickToBeListedAndChosen) {
   EXPECT_EQ(openMenuItems(treeOf()), 0U);
   EXPECT_EQ(pointerAt(), std::make_pair(3, 4));
 
-  EXPECT_EQ(uiglean({"menuclick", "Help", "About Print Editor"}).out, "{\"ok\":true}");
-  json windows = windowsWhenThereAre(2);
-  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
-  EXPECT_EQ(windows["windows"][1]["title"], "About GTK Print Editor");
+  expectMenuOpensWindow("Help", "About Print Editor", "About GTK Print Editor");
 }
 
 // GNOME's text editor (GTK 4): its View menu holds a submenu, which GTK 4 keeps as another page of
@@ -449,10 +449,7 @@ TEST_F(Gedit, TheHeaderBarMenuIsListedAndChosenAsAMenuOfTheMenuBar) {
   ASSERT_NE(button, nullptr);
   EXPECT_EQ((*button)["value"], "0");
 
-  EXPECT_EQ(uiglean({"menuclick", "Menu", "About gedit"}).out, "{\"ok\":true}");
-  json windows = windowsWhenThereAre(2);
-  ASSERT_EQ(windows["windows"].size(), 2U) << windows.dump();
-  EXPECT_EQ(windows["windows"][1]["title"], "About gedit");
+  expectMenuOpensWindow("Menu", "About gedit", "About gedit");
 }
 
 // A KDE application: the calculator, Qt 5 with the KDE frameworks.
