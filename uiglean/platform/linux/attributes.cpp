@@ -19,10 +19,6 @@ using namespace lx;
 
 namespace {
 
-CopyResult ok(Value v) { return CopyResult{axerr::success, std::move(v)}; }
-CopyResult unsupported() { return CopyResult{axerr::attributeUnsupported, NoValue{}}; }
-CopyResult noValue() { return CopyResult{axerr::noValue, NoValue{}}; }
-CopyResult boolean(bool b) { return ok(Number{b ? 1.0 : 0.0, true, true}); }
 CopyResult integer(std::int64_t v) { return ok(Number{static_cast<double>(v), false, true}); }
 
 bool isLabelRole(std::uint32_t r) {

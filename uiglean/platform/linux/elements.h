@@ -156,6 +156,12 @@ Element makeElement(const std::string& bus, const std::string& path, View view, 
                     std::shared_ptr<Group> group = nullptr);
 Element applicationElement(const std::string& bus);
 
+// Results of attribute reads.
+inline CopyResult ok(Value v) { return CopyResult{axerr::success, std::move(v)}; }
+inline CopyResult unsupported() { return CopyResult{axerr::attributeUnsupported, NoValue{}}; }
+inline CopyResult noValue() { return CopyResult{axerr::noValue, NoValue{}}; }
+inline CopyResult boolean(bool b) { return ok(Number{b ? 1.0 : 0.0, true, true}); }
+
 // The status code of a call's end, for a read (attribute errors) or an action.
 std::int32_t readStatus(CallEnd end);
 std::int32_t actionStatus(CallEnd end);

@@ -55,9 +55,6 @@ std::optional<WindowInfo> windowNow(const ElementImpl& e) {
   return std::nullopt;
 }
 
-CopyResult ok(Value v) { return CopyResult{axerr::success, std::move(v)}; }
-CopyResult boolean(bool b) { return ok(Number{b ? 1.0 : 0.0, true, true}); }
-
 CopyResult appAttribute(std::int32_t pid, const std::string& name) {
   if (name == "AXRole") return ok(std::string("AXApplication"));
   if (name == "AXTitle") return ok(processName(pid));
@@ -76,9 +73,9 @@ CopyResult appAttribute(std::int32_t pid, const std::string& name) {
     for (const auto& w : windows) {
       if (!w.iconified) return ok(windowElement(pid, w.id));
     }
-    return CopyResult{axerr::noValue, NoValue{}};
+    return noValue();
   }
-  return CopyResult{axerr::attributeUnsupported, NoValue{}};
+  return unsupported();
 }
 
 CopyResult windowAttribute(const ElementImpl& e, const std::string& name) {
@@ -100,7 +97,7 @@ CopyResult windowAttribute(const ElementImpl& e, const std::string& name) {
   if (name == "AXSize") {
     return ok(Size{static_cast<double>(w->width), static_cast<double>(w->height)});
   }
-  return CopyResult{axerr::attributeUnsupported, NoValue{}};
+  return unsupported();
 }
 
 }  // namespace

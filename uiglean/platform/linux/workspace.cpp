@@ -94,6 +94,16 @@ RunningApp runningAppFor(const AccessibleApp& app) {
   return r;
 }
 
+// A process that is not on the accessibility bus, named after its program.
+RunningApp runningProcess(std::int32_t pid) {
+  RunningApp r;
+  r.pid = pid;
+  std::string name = processName(pid);
+  if (!name.empty()) r.localizedName = name;
+  r.bundleIdentifier = bundleIdOf(pid);
+  return r;
+}
+
 // Whether an accessible window of the process shows (for applications without X11 windows).
 bool showsStandIn(std::int32_t pid) {
   std::string bus = busForPid(pid);
@@ -273,12 +283,7 @@ std::optional<RunningApp> frontmostApplication() {
         if (const AccessibleApp* app = appForBus(bus)) return runningAppFor(*app);
       } else if (isPlainApplication(*pid)) {
         // Without accessibility, still the application in front (plainwindows.h).
-        RunningApp r;
-        r.pid = *pid;
-        std::string name = processName(*pid);
-        if (!name.empty()) r.localizedName = name;
-        r.bundleIdentifier = bundleIdOf(*pid);
-        return r;
+        return runningProcess(*pid);
       }
     }
   }
@@ -308,12 +313,7 @@ std::vector<RunningApp> runningApplications() {
   }
   for (const auto& [pid, kinds] : owners) {
     RunningApp& r = byPid[pid];
-    if (r.pid == 0) {
-      r.pid = pid;
-      std::string name = processName(pid);
-      if (!name.empty()) r.localizedName = name;
-      r.bundleIdentifier = bundleIdOf(pid);
-    }
+    if (r.pid == 0) r = runningProcess(pid);
   }
   std::vector<RunningApp> out;
   for (auto& [pid, app] : byPid) {
